@@ -1,0 +1,181 @@
+#pragma once
+// The dialog framework port: an application object, dialogs with message maps, control access
+// by id, message boxes, send and post of commands, and the debugger output.
+//
+// Contract. The common part here owns the message maps and the routing of every message to its
+// handler, so both backends behave alike; a backend (headless/ or win32/) only carries controls,
+// windows and queues. Everything runs on the user-interface thread, except
+// `CDialog::PostMessage`, `ShowMessageBox` and `DebugOutput`, which any thread may call;
+// `PostMessage` never blocks and never allocates, so a driver's real-time thread may use it.
+
+#include "framework/dialog_template.h"
+#include "framework/win_constants.h"
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+class CDialog;
+
+// A control of a dialog, reached by id. Lives as long as its dialog's window.
+class CWnd {
+public:
+    CWnd(CDialog& owner, int id)
+        : m_owner(owner)
+        , m_id(id) {}
+
+    int GetDlgCtrlID() const { return m_id; }
+    void EnableWindow(bool enable);
+    bool IsWindowEnabled() const;
+    bool IsWindowVisible() const;
+    void SetWindowText(const char* text);
+    std::string GetWindowText() const;
+    LResult SendMessage(unsigned message, WParam wParam = 0, LParam lParam = 0);
+
+    // Drop-down list operations, as their CB_ messages.
+    int AddString(const char* text);
+    void ResetContent();
+    int SetCurSel(int index);
+    int GetCurSel() const;
+    int GetCount() const;
+    int SetItemData(int index, std::uint32_t data);
+    std::uint32_t GetItemData(int index) const;
+
+private:
+    CDialog& m_owner;
+    int m_id;
+};
+
+// One entry of a message map. Command entries name a control id and notification code.
+struct MessageMapEntry {
+    unsigned message;
+    unsigned code;
+    int id;
+    void (CDialog::*handler)() = nullptr;
+    void (CDialog::*sysCommandHandler)(unsigned, LParam) = nullptr;
+    void* (CDialog::*dragIconHandler)() = nullptr;
+};
+
+template <class D>
+inline MessageMapEntry MapBnClicked(int id, void (D::*handler)()) {
+    return {WM_COMMAND, BN_CLICKED, id, static_cast<void (CDialog::*)()>(handler)};
+}
+template <class D>
+inline MessageMapEntry MapCbnSelchange(int id, void (D::*handler)()) {
+    return {WM_COMMAND, CBN_SELCHANGE, id, static_cast<void (CDialog::*)()>(handler)};
+}
+template <class D>
+inline MessageMapEntry MapSysCommand(void (D::*handler)(unsigned, LParam)) {
+    return {WM_SYSCOMMAND, 0, 0, nullptr,
+            static_cast<void (CDialog::*)(unsigned, LParam)>(handler)};
+}
+template <class D>
+inline MessageMapEntry MapPaint(void (D::*handler)()) {
+    return {WM_PAINT, 0, 0, static_cast<void (CDialog::*)()>(handler)};
+}
+template <class D>
+inline MessageMapEntry MapQueryDragIcon(void* (D::*handler)()) {
+    return {WM_QUERYDRAGICON, 0, 0, nullptr, nullptr, static_cast<void* (CDialog::*)()>(handler)};
+}
+
+// What a backend does for one dialog window.
+class DialogBackend {
+public:
+    virtual ~DialogBackend() = default;
+
+    // Makes the window and its controls and sends WM_INITDIALOG, without waiting for input.
+    virtual void create() = 0;
+    // Runs the dialog until EndDialog (creating it first if need be); every message reaches
+    // CDialog::WindowProc.
+    virtual std::intptr_t runModal() = 0;
+    virtual void endDialog(std::intptr_t result) = 0;
+
+    virtual bool hasControl(int id) const = 0;
+    virtual LResult controlMessage(int id, unsigned message, WParam wParam, LParam lParam) = 0;
+    virtual void enableControl(int id, bool enable) = 0;
+    virtual bool isControlEnabled(int id) const = 0;
+    virtual bool isControlVisible(int id) const = 0;
+    virtual void setControlText(int id, const char* text) = 0;
+    virtual std::string controlText(int id) const = 0;
+
+    virtual int messageBox(const char* text, const char* caption, unsigned type) = 0;
+    virtual LResult send(unsigned message, WParam wParam, LParam lParam) = 0;
+    // Any thread; never blocks. False when the queue is full or the window is gone.
+    virtual bool post(unsigned message, WParam wParam, LParam lParam) = 0;
+    virtual void* windowHandle() const = 0;
+};
+
+// Provided by the backend library the program links.
+std::unique_ptr<DialogBackend> MakeDialogBackend(CDialog& dialog, const DialogTemplate& tmpl,
+                                                 CDialog* parent);
+
+class CDialog {
+public:
+    CDialog(const DialogTemplate& tmpl, CDialog* parent = nullptr);
+    virtual ~CDialog();
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
+
+    std::intptr_t DoModal();
+    // Makes the window without running a modal loop; the headless surface is driven this way.
+    void Create();
+    void EndDialog(std::intptr_t result);
+
+    // The control with this id, or null when the dialog has none (or has no window yet).
+    CWnd* GetDlgItem(int id);
+
+    int MessageBox(const char* text, const char* caption, unsigned type);
+    LResult SendMessage(unsigned message, WParam wParam, LParam lParam);
+    bool PostMessage(unsigned message, WParam wParam, LParam lParam);
+    void* GetSafeHwnd() const;
+
+    // Every message of the window arrives here, from either backend.
+    LResult WindowProc(unsigned message, WParam wParam, LParam lParam);
+
+    const DialogTemplate& Template() const { return m_template; }
+    DialogBackend* Backend() { return m_backend.get(); }
+
+protected:
+    virtual std::span<const MessageMapEntry> GetMessageMap() const { return {}; }
+    virtual bool OnInitDialog() { return true; }
+    // Routes a command through the message map; IDOK and IDCANCEL end the dialog when the map
+    // has no entry for them. Returns whether a handler took it.
+    virtual bool OnCommand(WParam wParam, LParam lParam);
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
+
+private:
+    friend class CWnd;
+    const MessageMapEntry* FindEntry(unsigned message, unsigned code, int id) const;
+
+    const DialogTemplate& m_template;
+    CDialog* m_parent;
+    std::unique_ptr<DialogBackend> m_backend;
+    std::vector<CWnd> m_controls;
+};
+
+class CWinApp {
+public:
+    explicit CWinApp(const char* appName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual bool InitInstance() { return false; }
+    virtual std::span<const MessageMapEntry> GetMessageMap() const { return {}; }
+    void OnHelp() {}
+
+    CDialog* m_pMainWnd = nullptr;
+};
+
+CWinApp* AfxGetApp();
+
+// A modal message box with no owner window. Any thread; it holds the calling thread until it
+// is dismissed, and returns the button that dismissed it.
+int ShowMessageBox(const char* text, const char* caption, unsigned type);
+// Sends a text unchanged to the debugger output. Any thread.
+void DebugOutput(const char* text);
+// The program's icon resource, or null where there are no icons.
+void* LoadAppIcon(int resourceId);
