@@ -1,0 +1,127 @@
+#include "app/dialog_templates.h"
+
+#include "app/resource_ids.h"
+
+using namespace dlgstyle;
+
+namespace {
+
+constexpr std::uint32_t kShown = kChild | kVisible;
+constexpr std::uint32_t kLabel = kShown | kGroup | kStaticCenterImage;
+constexpr std::uint32_t kList = kChild | kTabStop | kDropDownList | kVScroll;
+constexpr std::uint32_t kField = kChild | kTabStop | kEditReadOnly | kBorder | kEditAutoHScroll;
+constexpr std::uint32_t kHiddenButton = kChild | kDisabled | kTabStop;
+constexpr std::uint32_t kFlatButton = kChild | kTabStop | kButtonFlat;
+
+constexpr char kVisitCaption[] = "Visit https://www.example.com/tarvelo";
+
+constexpr ControlTemplate kMainControls[] = {
+    {kNoControlId, ControlKind::Static, "", {5, 10, 123, 30}, kShown | kStaticBitmap, IDB_LOGO},
+    {ctl::kQuit,
+     ControlKind::Button,
+     "Quit",
+     {185, 166, 80, 15},
+     kShown | kTabStop | kDefPushButton | kButtonFlat},
+    {ctl::kDriverList, ControlKind::ComboBox, "", {5, 60, 260, 59}, kList | kVisible},
+    {kNoControlId, ControlKind::Static, "Choose ASIO Driver:", {5, 45, 125, 11}, kLabel},
+    {ctl::kInputsField, ControlKind::Edit, "", {125, 140, 70, 12}, kField},
+    {kNoControlId,
+     ControlKind::Static,
+     "Inputs:",
+     {15, 140, 90, 15},
+     kChild | kGroup | kStaticCenterImage},
+    {ctl::kOutputsField, ControlKind::Edit, "", {125, 155, 70, 12}, kField},
+    {kNoControlId,
+     ControlKind::Static,
+     "Outputs:",
+     {15, 155, 90, 15},
+     kChild | kGroup | kStaticCenterImage},
+    {ctl::kBufferSizeList,
+     ControlKind::ComboBox,
+     "",
+     {85, 95, 85, 60},
+     kList | kVisible | kDisabled},
+    {kNoControlId, ControlKind::Static, "Sample Rate:", {10, 111, 75, 15}, kLabel},
+    {ctl::kAllocateBuffers,
+     ControlKind::Button,
+     "Allocate Buffers",
+     {146, 165, 60, 15},
+     kHiddenButton},
+    {kNoControlId,
+     ControlKind::Button,
+     "ASIO Driver Parameters:",
+     {5, 80, 170, 55},
+     kShown | kGroupBox},
+    {kNoControlId, ControlKind::Button, "Levels:", {185, 80, 80, 38}, kShown | kGroupBox},
+    {kNoControlId, ControlKind::Static, "Input\r\nsensivity:", {190, 95, 28, 20}, kShown | kGroup},
+    {ctl::kSensitivityList, ControlKind::ComboBox, "", {222, 95, 40, 60}, kList | kVisible},
+    {ctl::kStart, ControlKind::Button, "Start", {176, 165, 40, 15}, kHiddenButton},
+    {ctl::kStop, ControlKind::Button, "Stop", {186, 165, 40, 15}, kHiddenButton},
+    {ctl::kSampleRateList,
+     ControlKind::ComboBox,
+     "",
+     {85, 110, 85, 60},
+     kList | kVisible | kDisabled},
+    {kNoControlId, ControlKind::Static, "Buffer Size / Latency:", {10, 95, 70, 15}, kLabel},
+    {kNoControlId,
+     ControlKind::Static,
+     "Reported buffers:",
+     {15, 170, 90, 15},
+     kChild | kGroup | kStaticCenterImage},
+    {ctl::kReportedLatencies, ControlKind::Edit, "", {125, 170, 70, 12}, kField},
+    {ctl::kMeasureLatency,
+     ControlKind::Button,
+     "Measure Latency",
+     {110, 165, 85, 15},
+     kHiddenButton},
+    {ctl::kStatus,
+     ControlKind::Edit,
+     "",
+     {5, 145, 170, 35},
+     kShown | kTabStop | kEditMultiLine | kEditReadOnly | kBorder | kEditAutoHScroll},
+    {ctl::kFreeBuffers, ControlKind::Button, "Free Buffers", {186, 165, 45, 15}, kHiddenButton},
+    {kNoControlId,
+     ControlKind::Static,
+     "Tarvelo v3.7",
+     {140, 10, 125, 30},
+     kShown | kGroup | kStaticCenter | kStaticCenterImage | kStaticSunken | kStaticNoPrefix},
+    {ctl::kMeasure,
+     ControlKind::Button,
+     "Measure!",
+     {185, 120, 80, 15},
+     kFlatButton | kVisible | kDisabled},
+    {ctl::kInstructions,
+     ControlKind::Button,
+     "Measurement Instructions...",
+     {60, 170, 140, 15},
+     kFlatButton | kButtonCenter},
+    {kNoControlId,
+     ControlKind::Button,
+     "ASIO Driver Configuration:",
+     {5, 115, 205, 70},
+     kChild | kGroupBox},
+    {ctl::kVisitWeb,
+     ControlKind::Button,
+     kVisitCaption,
+     {85, 165, 140, 15},
+     kFlatButton | kButtonCenter},
+    {ctl::kHelp,
+     ControlKind::Button,
+     "Help",
+     {185, 145, 80, 15},
+     kFlatButton | kButtonCenter | kVisible},
+};
+
+} // namespace
+
+const DialogTemplate kMainDialogTemplate = {
+    IDD_TARVELO_DIALOG,
+    "Tarvelo",
+    272,
+    186,
+    "MS Shell Dlg",
+    8,
+    kPopup | kVisible | kCaption | kSysMenu | kModalFrame | kSetFont,
+    kExAppWindow,
+    kMainControls,
+};

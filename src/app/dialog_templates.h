@@ -1,0 +1,9 @@
+#pragma once
+// The program's dialog templates, as data both dialog backends build from.
+
+#include "framework/dialog_template.h"
+
+extern const DialogTemplate kMainDialogTemplate; // 102
+
+// The maker's web address, shown on the web buttons and opened by them.
+inline constexpr char kMakerWebAddress[] = "https://www.example.com/tarvelo";

@@ -1,0 +1,59 @@
+#pragma once
+// Keeps the driver's callbacks out of a dialog that is going away. Each callback enters the
+// gate before it touches the dialog and leaves it when done; the dialog's destructor closes the
+// gate and waits until no callback is inside, so nothing reaches the dialog after that.
+// Entering and leaving are two atomic operations, fit for the real-time thread.
+
+#include <atomic>
+
+class CallbackGate {
+public:
+    bool enter() {
+        m_inside.fetch_add(1);
+        if (m_closed.load()) {
+            leave();
+            return false;
+        }
+        return true;
+    }
+
+    void leave() {
+        if (m_inside.fetch_sub(1) == 1 && m_closed.load()) {
+            m_inside.notify_all();
+        }
+    }
+
+    void closeAndWait() {
+        m_closed.store(true);
+        for (int inside = m_inside.load(); inside != 0; inside = m_inside.load()) {
+            m_inside.wait(inside);
+        }
+    }
+
+    void open() { m_closed.store(false); }
+
+private:
+    std::atomic<int> m_inside{0};
+    std::atomic<bool> m_closed{false};
+};
+
+// The gate of the one main dialog.
+CallbackGate& MainDialogGate();
+
+// Holds the gate for one callback; false when the dialog is closing or gone.
+class CallbackScope {
+public:
+    CallbackScope()
+        : m_entered(MainDialogGate().enter()) {}
+    ~CallbackScope() {
+        if (m_entered) {
+            MainDialogGate().leave();
+        }
+    }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+    explicit operator bool() const { return m_entered; }
+
+private:
+    bool m_entered;
+};

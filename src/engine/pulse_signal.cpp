@@ -1,0 +1,93 @@
+#include "engine/pulse_signal.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// An integer format with `bits` significant bits keeps the top `bits` of a 32-bit level.
+constexpr std::int32_t scaleToBits(std::int32_t level32, int bits) {
+    return level32 >> (32 - bits);
+}
+
+double scaleToFloat(std::int32_t level32) {
+    return std::ldexp(level32, -31);
+}
+
+template <class Stored>
+void fillWith(void* half, std::int32_t frames, Stored value) {
+    auto* at = static_cast<std::uint8_t*>(half);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        std::memcpy(at + static_cast<std::ptrdiff_t>(i) * sizeof(Stored), &value, sizeof(Stored));
+    }
+}
+
+template <class Stored, class Level>
+std::int32_t scan(const void* half, std::int32_t frames, Level threshold) {
+    const auto* at = static_cast<const std::uint8_t*>(half);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        Stored v;
+        std::memcpy(&v, at + static_cast<std::ptrdiff_t>(i) * sizeof(Stored), sizeof(Stored));
+        if (v > threshold) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::int32_t scanPacked24(const void* half, std::int32_t frames, std::int32_t threshold) {
+    const auto* at = static_cast<const std::uint8_t*>(half);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        if (readInteger(at + static_cast<std::ptrdiff_t>(i) * 3, 3) > threshold) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+void writePulse(void* half, std::int32_t frames, SampleLayout layout) {
+    if (layout.encoding == SampleEncoding::Float) {
+        if (layout.bytes == 4) {
+            fillWith(half, frames, static_cast<float>(scaleToFloat(kPulseLevel)));
+        } else {
+            fillWith(half, frames, scaleToFloat(kPulseLevel));
+        }
+        return;
+    }
+    const std::int32_t pulse = scaleToBits(kPulseLevel, layout.bits);
+    switch (layout.bytes) {
+    case 2:
+        fillWith(half, frames, static_cast<std::int16_t>(pulse));
+        break;
+    case 3: {
+        auto* at = static_cast<std::uint8_t*>(half);
+        for (std::int32_t i = 0; i < frames; ++i) {
+            writeInteger(at + static_cast<std::ptrdiff_t>(i) * 3, 3, pulse);
+        }
+        break;
+    }
+    default:
+        fillWith(half, frames, pulse);
+        break;
+    }
+}
+
+std::int32_t findFirstAbove(const void* half, std::int32_t frames, SampleLayout layout,
+                            std::int32_t threshold32) {
+    if (layout.encoding == SampleEncoding::Float) {
+        const double threshold = scaleToFloat(threshold32);
+        return layout.bytes == 4 ? scan<float>(half, frames, static_cast<float>(threshold))
+                                 : scan<double>(half, frames, threshold);
+    }
+    const std::int32_t threshold = scaleToBits(threshold32, layout.bits);
+    switch (layout.bytes) {
+    case 2:
+        return scan<std::int16_t>(half, frames, threshold);
+    case 3:
+        return scanPacked24(half, frames, threshold);
+    default:
+        return scan<std::int32_t>(half, frames, threshold);
+    }
+}

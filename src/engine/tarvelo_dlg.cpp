@@ -1,0 +1,136 @@
+#include "engine/tarvelo_dlg.h"
+
+#include "app/dialog_templates.h"
+#include "app/resource_ids.h"
+#include "engine/callback_gate.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+CTarveloDlg* g_pMainDlg = nullptr;
+
+CallbackGate& MainDialogGate() {
+    static CallbackGate gate;
+    return gate;
+}
+
+CTarveloDlg::CTarveloDlg(CDialog* parent)
+    : CDialog(kMainDialogTemplate, parent)
+    , m_hIcon(LoadAppIcon(IDR_MAINFRAME)) {
+    g_pMainDlg = this;
+    MainDialogGate().open();
+    m_inputInfo = {};
+    m_outputInfo = {};
+    m_autoMeasure = 1;
+}
+
+CTarveloDlg::~CTarveloDlg() {
+    // A user may quit while the stream runs: no callback may reach the dialog from here on,
+    // and the stream is stopped before its buffers are disposed of. (Callbacks only ever reach
+    // the newest dialog, so an older one being destroyed leaves the gate alone.)
+    if (g_pMainDlg == this) {
+        MainDialogGate().closeAndWait();
+    }
+    if (m_asio && m_streamRunning) {
+        m_asio->stop();
+    }
+    if (m_bufferInfos) {
+        if (m_asio) {
+            m_asio->disposeBuffers();
+        }
+        ReleaseChannelArray();
+    }
+    if (m_driverIndex != -1) {
+        m_drivers.CloseDriver(m_driverIndex);
+    }
+    m_asio = nullptr;
+}
+
+ASIOBufferInfo* CTarveloDlg::BuildChannelArray(int numInputs, int numOutputs) {
+    if (numInputs < 0 || numOutputs < 0) {
+        return nullptr;
+    }
+    const auto count = static_cast<std::size_t>(numInputs) + static_cast<std::size_t>(numOutputs);
+    auto* infos = new (std::nothrow) ASIOBufferInfo[count]{};
+    if (!infos) {
+        return nullptr;
+    }
+    for (int i = 0; i < numInputs; ++i) {
+        infos[i].isInput = ASIOTrue;
+        infos[i].channelNum = i;
+    }
+    for (int k = 0; k < numOutputs; ++k) {
+        infos[numInputs + k].isInput = ASIOFalse;
+        infos[numInputs + k].channelNum = k;
+    }
+    return infos;
+}
+
+void CTarveloDlg::ReleaseChannelArray() {
+    delete[] m_bufferInfos;
+    m_bufferInfos = nullptr;
+}
+
+void CTarveloDlg::SetStatusText(const char* format, ...) {
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (length <= 0) {
+        return;
+    }
+    if (CWnd* status = GetDlgItem(ctl::kStatus)) {
+        status->SetWindowText(text);
+    }
+    DebugOutput(text);
+}
+
+void CTarveloDlg::EnableControl(int id, bool enable) {
+    if (CWnd* control = GetDlgItem(id)) {
+        control->EnableWindow(enable);
+    }
+}
+
+void CTarveloDlg::SetControlText(int id, const char* format, ...) {
+    char text[64];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (CWnd* control = GetDlgItem(id)) {
+        control->SetWindowText(text);
+    }
+}
+
+void CTarveloDlg::DispatchCommand(int id) {
+    SendMessage(WM_COMMAND, makeCommandWParam(static_cast<unsigned>(id), BN_CLICKED), 0);
+}
+
+bool CTarveloDlg::OnCommand(WParam wParam, LParam lParam) {
+    if (wParam == ID_RESULT) {
+        OnResult(static_cast<std::int32_t>(lParam));
+        return false;
+    }
+    if (wParam == ID_RESET_REQUEST) {
+        OnResetRequest();
+    }
+    return CDialog::OnCommand(wParam, lParam);
+}
+
+std::span<const MessageMapEntry> CTarveloDlg::GetMessageMap() const {
+    static const MessageMapEntry kMap[] = {
+        MapCbnSelchange(ctl::kDriverList, &CTarveloDlg::OnSelchangeDriver),
+        MapBnClicked(ctl::kAllocateBuffers, &CTarveloDlg::OnAllocateBuffers),
+        MapCbnSelchange(ctl::kBufferSizeList, &CTarveloDlg::OnSelchangeBufferSize),
+        MapCbnSelchange(ctl::kSensitivityList, &CTarveloDlg::OnSelchangeSensitivity),
+        MapBnClicked(ctl::kStart, &CTarveloDlg::OnStart),
+        MapBnClicked(ctl::kStop, &CTarveloDlg::OnStop),
+        MapCbnSelchange(ctl::kSampleRateList, &CTarveloDlg::OnSelchangeSampleRate),
+        MapBnClicked(ctl::kMeasureLatency, &CTarveloDlg::OnMeasureLatency),
+        MapBnClicked(ctl::kFreeBuffers, &CTarveloDlg::OnFreeBuffers),
+        MapBnClicked(ctl::kMeasure, &CTarveloDlg::OnMeasure),
+    };
+    return kMap;
+}
