@@ -1,0 +1,62 @@
+// What the buffer-switch callback costs on the driver's thread while a measurement waits for
+// its pulse: the steady state in which every input half is scanned and nothing is found.
+
+#include "../tests/engine/armed_dialog.h"
+#include "../tests/engine/fake_driver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <limits>
+
+namespace {
+
+void scanWithoutFinding(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    const int frames = static_cast<int>(state.range(1));
+    FakeDriver driver;
+    ArmedDialog armed(&driver, channels, channels, frames,
+                      std::numeric_limits<std::int32_t>::max());
+    armed.arm();
+    BufferSwitchCallback(0, ASIOTrue); // the pulse goes out at count 0; from here on, scans
+    int half = 1;
+    for (auto _ : state) {
+        armed.dlg->m_switchCount.store(3, std::memory_order_relaxed);
+        BufferSwitchCallback(half, ASIOTrue);
+        half ^= 1;
+    }
+    if (armed.dlg->m_measuring.load() != 1) {
+        state.SkipWithError("the measurement ended during the benchmark");
+    }
+    state.SetItemsProcessed(state.iterations() * channels * frames);
+    state.SetLabel("items = input samples scanned");
+}
+
+void emitPulse(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    const int frames = static_cast<int>(state.range(1));
+    FakeDriver driver;
+    ArmedDialog armed(&driver, channels, channels, frames,
+                      std::numeric_limits<std::int32_t>::max());
+    armed.arm();
+    for (auto _ : state) {
+        armed.dlg->m_switchCount.store(0, std::memory_order_relaxed);
+        BufferSwitchCallback(0, ASIOTrue);
+    }
+    state.SetItemsProcessed(state.iterations() * channels * frames);
+    state.SetLabel("items = output samples written");
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (int channels : {2, 8, 64}) {
+        for (int frames = 32; frames <= 2048; frames *= 2) {
+            b->Args({channels, frames});
+        }
+    }
+    b->ArgNames({"channels", "frames"});
+}
+
+} // namespace
+
+BENCHMARK(scanWithoutFinding)->Apply(sizes);
+BENCHMARK(emitPulse)->Apply(sizes);
+BENCHMARK_MAIN();
