@@ -1,0 +1,578 @@
+#include "drivers/sim/loopback_sim.h"
+
+#include "asio/sample_types.h"
+#include "drivers/sim/sim_stream.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr ComGuid kUnknownInterfaceId{0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr std::int32_t kComOk = 0;
+constexpr auto kComNoInterface = static_cast<std::int32_t>(0x80004002u);
+constexpr auto kComNullPointer = static_cast<std::int32_t>(0x80004003u);
+
+// Sizes of the text buffers hosts hand to getDriverName and getErrorMessage.
+constexpr std::size_t kDriverNameBytes = 32;
+constexpr std::size_t kErrorMessageBytes = 124;
+
+bool sameGuid(const ComGuid& a, const ComGuid& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void copyText(char* to, std::size_t capacity, std::string_view text) {
+    const std::size_t length = std::min(text.size(), capacity - 1);
+    std::memcpy(to, text.data(), length);
+    to[length] = '\0';
+}
+
+bool isOfferedSize(ASIOLong size, const SimSettings& s) {
+    if (size < 1 || size > kMaxSimBufferSize || size < s.minBufferSize || size > s.maxBufferSize) {
+        return false;
+    }
+    if (s.granularity == -1) {
+        return std::has_single_bit(static_cast<std::uint32_t>(size));
+    }
+    if (s.granularity > 0) {
+        return (static_cast<std::int64_t>(size) - s.minBufferSize) % s.granularity == 0;
+    }
+    return size == s.minBufferSize;
+}
+
+std::string describeOfferedSizes(const SimSettings& s) {
+    const std::string range =
+        std::to_string(s.minBufferSize) + " to " + std::to_string(s.maxBufferSize);
+    if (s.granularity == -1) {
+        return range + ", powers of two";
+    }
+    if (s.granularity > 0) {
+        return range + " in steps of " + std::to_string(s.granularity);
+    }
+    return std::to_string(s.minBufferSize) + " only";
+}
+
+// Rounded up, so that N periods never add up to less than N buffers of audio.
+Clock::duration periodOf(ASIOLong bufferSize, double sampleRate) {
+    return std::chrono::ceil<Clock::duration>(
+        std::chrono::duration<double>(bufferSize / sampleRate));
+}
+
+std::uint64_t nanosecondsOf(Clock::time_point time) {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
+}
+
+ASIOSamples splitCount(std::uint64_t count) {
+    return {static_cast<std::uint32_t>(count >> 32), static_cast<std::uint32_t>(count)};
+}
+
+} // namespace
+
+void SimCallLog::append(const char* operation) {
+    const std::lock_guard lock(m_mutex);
+    m_entries.emplace_back(operation);
+}
+
+std::vector<std::string> SimCallLog::entries() const {
+    const std::lock_guard lock(m_mutex);
+    return m_entries;
+}
+
+void SimCallLog::clear() {
+    const std::lock_guard lock(m_mutex);
+    m_entries.clear();
+}
+
+LoopbackSimulator* createLoopbackSimulator(const SimSettings& settings) {
+    if (!validateSimSettings(settings, nullptr)) {
+        return nullptr;
+    }
+    return new LoopbackSimulator(settings);
+}
+
+LoopbackSimulator::LoopbackSimulator(const SimSettings& settings)
+    : m_settings(settings)
+    , m_callLog(settings.callLog ? settings.callLog : std::make_shared<SimCallLog>())
+    , m_sampleRate(settings.sampleRate) {}
+
+LoopbackSimulator::~LoopbackSimulator() {
+    std::unique_lock lock(m_mutex);
+    stopSwitchThread(lock);
+}
+
+std::int32_t TARVELO_COM_CALL LoopbackSimulator::QueryInterface(const ComGuid& iid, void** object) {
+    if (object == nullptr) {
+        return kComNullPointer;
+    }
+    if (sameGuid(iid, kLoopbackSimClassId) || sameGuid(iid, kUnknownInterfaceId)) {
+        *object = static_cast<IASIO*>(this);
+        AddRef();
+        return kComOk;
+    }
+    *object = nullptr;
+    return kComNoInterface;
+}
+
+std::uint32_t TARVELO_COM_CALL LoopbackSimulator::AddRef() {
+    return m_references.fetch_add(1) + 1;
+}
+
+std::uint32_t TARVELO_COM_CALL LoopbackSimulator::Release() {
+    const std::uint32_t left = m_references.fetch_sub(1) - 1;
+    if (left != 0) {
+        return left;
+    }
+    m_callLog->append("Release");
+    {
+        const std::lock_guard lock(m_mutex);
+        if (onSwitchThread()) {
+            // The switch thread cannot join itself: it deletes the simulator once the host's
+            // callback has returned.
+            m_deleteWhenThreadEnds = true;
+            requestStop();
+            return 0;
+        }
+    }
+    delete this;
+    return 0;
+}
+
+ASIOBool LoopbackSimulator::init(void* /*sysHandle*/) {
+    m_callLog->append("init");
+    return m_settings.initResult;
+}
+
+void LoopbackSimulator::getDriverName(char* name) {
+    m_callLog->append("getDriverName");
+    if (name != nullptr) {
+        copyText(name, kDriverNameBytes, kLoopbackSimName);
+    }
+}
+
+ASIOLong LoopbackSimulator::getDriverVersion() {
+    m_callLog->append("getDriverVersion");
+    return kLoopbackSimVersion;
+}
+
+void LoopbackSimulator::getErrorMessage(char* string) {
+    m_callLog->append("getErrorMessage");
+    if (string != nullptr) {
+        const std::lock_guard lock(m_mutex);
+        copyText(string, kErrorMessageBytes, m_errorText);
+    }
+}
+
+ASIOError LoopbackSimulator::start() {
+    m_callLog->append("start");
+    if (m_settings.startFailure != ASE_OK) {
+        return fail(m_settings.startFailure, "start: failure injected by the settings");
+    }
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        if (!m_stream) {
+            return failLocked(ASE_InvalidMode, "start: no buffers; call createBuffers first");
+        }
+        if (m_running) {
+            return ASE_OK;
+        }
+        if (!m_threadActive && !m_thread.joinable()) {
+            break;
+        }
+        if (onSwitchThread()) {
+            return failLocked(ASE_InvalidMode,
+                              "start: stopped inside bufferSwitch; start again after it returns");
+        }
+        reapSwitchThread(lock); // a run stopped from inside its callback, not yet joined
+    }
+    m_stream->rewind(m_settings.noiseSeed);
+    m_stopRequested = false;
+    m_running = true;
+    m_threadActive = true;
+    try {
+        m_thread = std::thread(&LoopbackSimulator::runSwitchThread, this, m_stream.get());
+    } catch (const std::system_error&) {
+        m_running = false;
+        m_threadActive = false;
+        return failLocked(ASE_HWMalfunction, "start: the switch thread could not be started");
+    }
+    m_switchThreadId = m_thread.get_id();
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::stop() {
+    m_callLog->append("stop");
+    if (m_settings.stopFailure != ASE_OK) {
+        return fail(m_settings.stopFailure, "stop: failure injected by the settings");
+    }
+    std::unique_lock lock(m_mutex);
+    stopSwitchThread(lock);
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::getChannels(ASIOLong* numInputChannels, ASIOLong* numOutputChannels) {
+    m_callLog->append("getChannels");
+    if (numInputChannels == nullptr || numOutputChannels == nullptr) {
+        return fail(ASE_InvalidParameter, "getChannels: null pointer");
+    }
+    *numInputChannels = m_settings.inputs;
+    *numOutputChannels = m_settings.outputs;
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::getLatencies(ASIOLong* inputLatency, ASIOLong* outputLatency) {
+    m_callLog->append("getLatencies");
+    if (inputLatency == nullptr || outputLatency == nullptr) {
+        return fail(ASE_InvalidParameter, "getLatencies: null pointer");
+    }
+    const std::lock_guard lock(m_mutex);
+    const ASIOLong bufferSize = m_stream ? m_stream->bufferSize() : m_settings.preferredBufferSize;
+    *inputLatency = bufferSize + m_settings.inputSafetyOffset;
+    *outputLatency = bufferSize + m_settings.outputSafetyOffset;
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::getBufferSize(ASIOLong* minSize, ASIOLong* maxSize,
+                                           ASIOLong* preferredSize, ASIOLong* granularity) {
+    m_callLog->append("getBufferSize");
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr ||
+        granularity == nullptr) {
+        return fail(ASE_InvalidParameter, "getBufferSize: null pointer");
+    }
+    *minSize = m_settings.minBufferSize;
+    *maxSize = m_settings.maxBufferSize;
+    *preferredSize = m_settings.preferredBufferSize;
+    *granularity = m_settings.granularity;
+    return ASE_OK;
+}
+
+bool LoopbackSimulator::isAcceptedRate(ASIOSampleRate sampleRate) const {
+    const auto& rates = m_settings.acceptedRates;
+    return std::find(rates.begin(), rates.end(), sampleRate) != rates.end();
+}
+
+ASIOError LoopbackSimulator::canSampleRate(ASIOSampleRate sampleRate) {
+    m_callLog->append("canSampleRate");
+    return isAcceptedRate(sampleRate) ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError LoopbackSimulator::getSampleRate(ASIOSampleRate* sampleRate) {
+    m_callLog->append("getSampleRate");
+    if (sampleRate == nullptr) {
+        return fail(ASE_InvalidParameter, "getSampleRate: null pointer");
+    }
+    *sampleRate = m_sampleRate.load();
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::setSampleRate(ASIOSampleRate sampleRate) {
+    m_callLog->append("setSampleRate");
+    if (!isAcceptedRate(sampleRate)) {
+        return fail(ASE_NoClock, "setSampleRate: the rate is not one the driver accepts");
+    }
+    m_sampleRate.store(sampleRate);
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::getClockSources(ASIOClockSource* clocks, ASIOLong* numSources) {
+    m_callLog->append("getClockSources");
+    if (clocks == nullptr || numSources == nullptr || *numSources < 1) {
+        return fail(ASE_InvalidParameter, "getClockSources: no room for the clock source");
+    }
+    clocks[0] = ASIOClockSource{0, -1, -1, ASIOTrue, {}};
+    copyText(clocks[0].name, sizeof clocks[0].name, "Internal");
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::setClockSource(ASIOLong reference) {
+    m_callLog->append("setClockSource");
+    return reference == 0 ? ASE_OK
+                          : fail(ASE_InvalidParameter, "setClockSource: the only clock is 0");
+}
+
+ASIOError LoopbackSimulator::getSamplePosition(ASIOSamples* samplePosition,
+                                               ASIOTimeStamp* timeStamp) {
+    if (samplePosition == nullptr || timeStamp == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    if (!m_advancing.load()) {
+        return ASE_SPNotAdvancing;
+    }
+    std::uint32_t before = 0;
+    std::uint64_t samples = 0;
+    std::uint64_t nanoseconds = 0;
+    do {
+        before = m_positionSequence.load(std::memory_order_acquire);
+        samples = m_positionSamples.load(std::memory_order_acquire);
+        nanoseconds = m_positionNanoseconds.load(std::memory_order_acquire);
+    } while ((before & 1) != 0 || before != m_positionSequence.load(std::memory_order_relaxed));
+    *samplePosition = splitCount(samples);
+    *timeStamp = splitCount(nanoseconds);
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::getChannelInfo(ASIOChannelInfo* info) {
+    m_callLog->append("getChannelInfo");
+    if (info == nullptr) {
+        return fail(ASE_InvalidParameter, "getChannelInfo: null pointer");
+    }
+    const bool isInput = info->isInput != ASIOFalse;
+    const int count = isInput ? m_settings.inputs : m_settings.outputs;
+    if (info->channel < 0 || info->channel >= count) {
+        return fail(ASE_InvalidParameter, "getChannelInfo: no " +
+                                              std::string(isInput ? "input " : "output ") +
+                                              std::to_string(info->channel));
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        info->isActive =
+            (m_stream && m_stream->isActive(isInput, info->channel)) ? ASIOTrue : ASIOFalse;
+    }
+    info->channelGroup = 0;
+    info->type = m_settings.sampleType;
+    const std::string name = (isInput ? "Sim In " : "Sim Out ") + std::to_string(info->channel + 1);
+    copyText(info->name, sizeof info->name, name);
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
+                                           ASIOLong bufferSize, ASIOCallbacks* callbacks) {
+    m_callLog->append("createBuffers");
+    const std::lock_guard lock(m_mutex);
+    recordBufferRequest(bufferInfos, numChannels, bufferSize);
+    if (m_settings.createBuffersFailure != ASE_OK) {
+        return failLocked(m_settings.createBuffersFailure,
+                          "createBuffers: failure injected by the settings");
+    }
+    if (m_stream) {
+        return failLocked(ASE_InvalidMode,
+                          "createBuffers: buffers exist already; call disposeBuffers first");
+    }
+    std::string reason;
+    const ASIOError check =
+        checkBufferRequest(bufferInfos, numChannels, bufferSize, callbacks, reason);
+    if (check != ASE_OK) {
+        return failLocked(check, "createBuffers: " + reason);
+    }
+    try {
+        auto stream = std::make_unique<SimStream>(m_settings, bufferInfos, numChannels, bufferSize,
+                                                  *callbacks);
+        stream->handOut(bufferInfos);
+        m_stream = std::move(stream);
+    } catch (const std::bad_alloc&) {
+        return failLocked(ASE_NoMemory, "createBuffers: out of memory");
+    }
+    return ASE_OK;
+}
+
+void LoopbackSimulator::recordBufferRequest(const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
+                                            ASIOLong bufferSize) {
+    m_lastRequest.bufferSize = bufferSize;
+    m_lastRequest.channels.clear();
+    if (bufferInfos == nullptr) {
+        return;
+    }
+    // One record past every channel is enough to show a duplicate or an unknown channel; the
+    // count itself may be absurd.
+    const ASIOLong shown = std::min(numChannels, m_settings.inputs + m_settings.outputs + 1);
+    for (ASIOLong i = 0; i < shown; ++i) {
+        m_lastRequest.channels.push_back(
+            {bufferInfos[i].isInput != ASIOFalse, bufferInfos[i].channelNum});
+    }
+}
+
+ASIOError LoopbackSimulator::checkBufferRequest(const ASIOBufferInfo* bufferInfos,
+                                                ASIOLong numChannels, ASIOLong bufferSize,
+                                                const ASIOCallbacks* callbacks,
+                                                std::string& reason) const {
+    if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) {
+        reason = "no bufferSwitch callback";
+        return ASE_InvalidParameter;
+    }
+    if (bufferInfos == nullptr || numChannels < 1) {
+        reason = "no channels asked for";
+        return ASE_InvalidParameter;
+    }
+    if (!isOfferedSize(bufferSize, m_settings)) {
+        reason = "buffer size " + std::to_string(bufferSize) + " is not offered (" +
+                 describeOfferedSizes(m_settings) + ")";
+        return ASE_InvalidParameter;
+    }
+    std::vector<bool> inputTaken(static_cast<std::size_t>(m_settings.inputs), false);
+    std::vector<bool> outputTaken(static_cast<std::size_t>(m_settings.outputs), false);
+    for (ASIOLong i = 0; i < numChannels; ++i) {
+        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
+        const ASIOLong channel = bufferInfos[i].channelNum;
+        auto& taken = isInput ? inputTaken : outputTaken;
+        const std::string what = std::string(isInput ? "input " : "output ") +
+                                 std::to_string(channel) + " (record " + std::to_string(i) + ")";
+        if (channel < 0 || static_cast<std::size_t>(channel) >= taken.size()) {
+            reason = "there is no " + what;
+            return ASE_InvalidParameter;
+        }
+        if (taken[static_cast<std::size_t>(channel)]) {
+            reason = what + " is asked for twice";
+            return ASE_InvalidParameter;
+        }
+        taken[static_cast<std::size_t>(channel)] = true;
+    }
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::disposeBuffers() {
+    m_callLog->append("disposeBuffers");
+    std::unique_lock lock(m_mutex);
+    if (!m_stream) {
+        return failLocked(ASE_InvalidMode, "disposeBuffers: there are no buffers");
+    }
+    stopSwitchThread(lock);
+    m_stream.reset();
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::controlPanel() {
+    m_callLog->append("controlPanel");
+    if (m_settings.controlPanelHook) {
+        m_settings.controlPanelHook();
+    }
+    return ASE_OK;
+}
+
+ASIOError LoopbackSimulator::future(ASIOLong /*selector*/, void* /*opt*/) {
+    m_callLog->append("future");
+    return ASE_InvalidParameter;
+}
+
+ASIOError LoopbackSimulator::outputReady() {
+    m_outputReadyCount.fetch_add(1);
+    return ASE_OK;
+}
+
+SimBufferRequest LoopbackSimulator::lastBufferRequest() const {
+    const std::lock_guard lock(m_mutex);
+    return m_lastRequest;
+}
+
+ASIOError LoopbackSimulator::fail(ASIOError result, std::string reason) {
+    const std::lock_guard lock(m_mutex);
+    return failLocked(result, std::move(reason));
+}
+
+ASIOError LoopbackSimulator::failLocked(ASIOError result, std::string reason) {
+    m_errorText = std::move(reason);
+    return result;
+}
+
+bool LoopbackSimulator::onSwitchThread() const {
+    return m_threadActive && std::this_thread::get_id() == m_switchThreadId;
+}
+
+void LoopbackSimulator::requestStop() {
+    m_running = false;
+    m_stopRequested = true;
+    m_advancing = false;
+    m_threadChanged.notify_all();
+}
+
+void LoopbackSimulator::stopSwitchThread(std::unique_lock<std::mutex>& lock) {
+    requestStop();
+    while (!onSwitchThread() && (m_threadActive || m_thread.joinable())) {
+        reapSwitchThread(lock);
+        requestStop(); // another thread may have started a new run while this one waited
+    }
+}
+
+void LoopbackSimulator::reapSwitchThread(std::unique_lock<std::mutex>& lock) {
+    m_threadChanged.wait(lock, [this] { return !m_threadActive; });
+    std::thread finished = std::move(m_thread);
+    if (finished.joinable()) {
+        lock.unlock();
+        finished.join();
+        lock.lock();
+    }
+}
+
+void LoopbackSimulator::runSwitchThread(SimStream* stream) {
+    const ASIOCallbacks& callbacks = stream->callbacks();
+    const ASIOLong bufferSize = stream->bufferSize();
+    auto deadline = Clock::now();
+    for (std::int64_t switchIndex = 0; waitForSwitch(deadline); ++switchIndex) {
+        if (!deliverDeviceEvents(switchIndex, callbacks)) {
+            break;
+        }
+        stream->fillInputs(switchIndex);
+        publishPosition(static_cast<std::uint64_t>(switchIndex) * bufferSize,
+                        nanosecondsOf(Clock::now()));
+        callbacks.bufferSwitch(static_cast<ASIOLong>(switchIndex % 2), ASIOFalse);
+        m_switchCount.fetch_add(1);
+        // Stopped inside the callback: the buffers may be gone already.
+        if (m_stopRequested.load()) {
+            break;
+        }
+        stream->captureOutputs(switchIndex);
+        deadline += periodOf(bufferSize, m_sampleRate.load());
+    }
+    finishSwitchThread();
+}
+
+bool LoopbackSimulator::waitForSwitch(Clock::time_point deadline) {
+    if (m_settings.pacing == SimPacing::Freewheel) {
+        std::this_thread::yield(); // the host's other threads get a turn between switches
+        return !m_stopRequested.load();
+    }
+    std::unique_lock lock(m_mutex);
+    return !m_threadChanged.wait_until(lock, deadline, [this] { return m_stopRequested.load(); });
+}
+
+bool LoopbackSimulator::deliverDeviceEvents(std::int64_t switchIndex,
+                                            const ASIOCallbacks& callbacks) {
+    if (!m_rateChangeDelivered && switchIndex == m_settings.rateChangeAtSwitch) {
+        m_rateChangeDelivered = true;
+        m_sampleRate.store(m_settings.rateChangeTo);
+        if (callbacks.sampleRateDidChange != nullptr) {
+            callbacks.sampleRateDidChange(m_settings.rateChangeTo);
+        }
+        if (m_stopRequested.load()) {
+            return false;
+        }
+    }
+    if (!m_resetDelivered && switchIndex == m_settings.resetRequestAtSwitch) {
+        m_resetDelivered = true;
+        if (callbacks.asioMessage != nullptr) {
+            callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+        }
+    }
+    return !m_stopRequested.load();
+}
+
+void LoopbackSimulator::publishPosition(std::uint64_t samples, std::uint64_t nanoseconds) {
+    const std::uint32_t sequence = m_positionSequence.load(std::memory_order_relaxed);
+    m_positionSequence.store(sequence + 1, std::memory_order_relaxed);
+    m_positionSamples.store(samples, std::memory_order_release);
+    m_positionNanoseconds.store(nanoseconds, std::memory_order_release);
+    m_positionSequence.store(sequence + 2, std::memory_order_release);
+    m_advancing.store(true);
+}
+
+void LoopbackSimulator::finishSwitchThread() {
+    bool deleteNow = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_threadActive = false;
+        m_advancing = false;
+        deleteNow = m_deleteWhenThreadEnds;
+        if (deleteNow) {
+            m_thread.detach();
+        }
+        m_threadChanged.notify_all();
+    }
+    if (deleteNow) {
+        delete this;
+    }
+}
