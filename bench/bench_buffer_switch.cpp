@@ -2,7 +2,7 @@
 // its pulse: the steady state in which every input half is scanned and nothing is found.
 
 #include "../tests/engine/armed_dialog.h"
-#include "../tests/engine/fake_driver.h"
+#include "../tests/support/fake_driver.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // server files. The memory platform is the current one while the fixture lives.
 
 #include "asio/driver_catalog.h"
-#include "catalog/fake_driver.h"
+#include "support/fake_driver.h"
 #include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
 

@@ -1,4 +1,4 @@
-#include "catalog/fake_driver.h"
+#include "support/fake_driver.h"
 #include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
 

@@ -3,7 +3,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "engine/fake_driver.h"
+#include "support/fake_driver.h"
 #include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
 #include "framework/headless/post_queue.h"

@@ -3,7 +3,7 @@
 
 #include "app/resource_ids.h"
 #include "engine/armed_dialog.h"
-#include "engine/fake_driver.h"
+#include "support/fake_driver.h"
 #include "engine/pulse_signal.h"
 #include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"

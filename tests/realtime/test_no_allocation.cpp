@@ -2,7 +2,7 @@
 // heap allocation made while the callback runs, through every state of a measurement.
 
 #include "engine/armed_dialog.h"
-#include "engine/fake_driver.h"
+#include "support/fake_driver.h"
 #include "engine/pulse_signal.h"
 #include "framework/headless/headless.h"
 
