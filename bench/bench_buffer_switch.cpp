@@ -10,13 +10,24 @@
 
 namespace {
 
-void scanWithoutFinding(benchmark::State& state) {
-    const int channels = static_cast<int>(state.range(0));
-    const int frames = static_cast<int>(state.range(1));
+// An armed measurement with `channels` inputs and outputs of `frames` samples, at a rate so high
+// that its time limit never ends it.
+struct BenchDialog {
+    explicit BenchDialog(const benchmark::State& state)
+        : channels(static_cast<int>(state.range(0)))
+        , frames(static_cast<int>(state.range(1)))
+        , armed(&driver, channels, channels, frames, std::numeric_limits<std::int32_t>::max()) {
+        armed.arm();
+    }
+    int channels;
+    int frames;
     FakeDriver driver;
-    ArmedDialog armed(&driver, channels, channels, frames,
-                      std::numeric_limits<std::int32_t>::max());
-    armed.arm();
+    ArmedDialog armed;
+};
+
+void scanWithoutFinding(benchmark::State& state) {
+    BenchDialog bench(state);
+    auto& armed = bench.armed;
     BufferSwitchCallback(0, ASIOTrue); // the pulse goes out at count 0; from here on, scans
     int half = 1;
     for (auto _ : state) {
@@ -27,22 +38,18 @@ void scanWithoutFinding(benchmark::State& state) {
     if (armed.dlg->m_measuring.load() != 1) {
         state.SkipWithError("the measurement ended during the benchmark");
     }
-    state.SetItemsProcessed(state.iterations() * channels * frames);
+    state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
     state.SetLabel("items = input samples scanned");
 }
 
 void emitPulse(benchmark::State& state) {
-    const int channels = static_cast<int>(state.range(0));
-    const int frames = static_cast<int>(state.range(1));
-    FakeDriver driver;
-    ArmedDialog armed(&driver, channels, channels, frames,
-                      std::numeric_limits<std::int32_t>::max());
-    armed.arm();
+    BenchDialog bench(state);
+    auto& armed = bench.armed;
     for (auto _ : state) {
         armed.dlg->m_switchCount.store(0, std::memory_order_relaxed);
         BufferSwitchCallback(0, ASIOTrue);
     }
-    state.SetItemsProcessed(state.iterations() * channels * frames);
+    state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
     state.SetLabel("items = output samples written");
 }
 
