@@ -492,7 +492,9 @@ bool parseSimSettings(std::string_view text, SimSettings& into, std::string* err
         }
         const auto equals = item.find('=');
         if (equals == std::string_view::npos) {
-            return setError(error, "'" + std::string(item) + "' has no value; write key=value");
+            std::string message(1, '\'');
+            message.append(item).append("' has no value; write key=value");
+            return setError(error, message);
         }
         const std::string_view name = trim(item.substr(0, equals));
         const std::string_view value = trim(item.substr(equals + 1));
