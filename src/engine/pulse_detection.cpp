@@ -50,15 +50,6 @@ void CTarveloDlg::OnMeasureLatency() {
         return;
     }
 
-    const auto halfBytes =
-        static_cast<std::size_t>(m_bufferSize) * static_cast<std::size_t>(m_sampleBytes);
-    for (int i = 0; i < m_numInputs + m_numOutputs; ++i) {
-        for (void* half : m_bufferInfos[i].buffers) {
-            if (half) {
-                std::memset(half, 0, halfBytes);
-            }
-        }
-    }
     m_awaitingResult = true;
     m_switchCount.store(0, std::memory_order_relaxed);
     m_measuring.store(1, std::memory_order_release);
@@ -109,16 +100,23 @@ void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool) {
     IASIO* const asio = dlg->m_asio;
     const int half = doubleBufferIndex == 0 ? 0 : 1;
 
-    if (count == 0 || count == 2) {
-        for (std::int32_t k = 0; k < numOutputs; ++k) {
-            void* out = channels[numInputs + k].buffers[half];
-            if (count == 0) {
-                writePulse(out, frames, layout);
-            } else {
-                std::memset(out, 0,
-                            static_cast<std::size_t>(frames) *
-                                static_cast<std::size_t>(layout.bytes));
+    const auto halfBytes =
+        static_cast<std::size_t>(frames) * static_cast<std::size_t>(layout.bytes);
+    if (count == 0) {
+        // Every buffer starts the measurement silent. The clearing is done here, on the
+        // driver's thread between its own buffer work, rather than when the measurement is
+        // armed: the driver reads and writes these buffers while the stream runs.
+        for (std::int32_t c = 0; c < numInputs + numOutputs; ++c) {
+            for (void* buffer : channels[c].buffers) {
+                std::memset(buffer, 0, halfBytes);
             }
+        }
+        for (std::int32_t k = 0; k < numOutputs; ++k) {
+            writePulse(channels[numInputs + k].buffers[half], frames, layout);
+        }
+    } else if (count == 2) {
+        for (std::int32_t k = 0; k < numOutputs; ++k) {
+            std::memset(channels[numInputs + k].buffers[half], 0, halfBytes);
         }
     }
 

@@ -121,6 +121,9 @@ bool CTarveloDlg::OnCommand(WParam wParam, LParam lParam) {
 
 std::span<const MessageMapEntry> CTarveloDlg::GetMessageMap() const {
     static const MessageMapEntry kMap[] = {
+        MapSysCommand(&CTarveloDlg::OnSysCommand),
+        MapPaint(&CTarveloDlg::OnPaint),
+        MapQueryDragIcon(&CTarveloDlg::OnQueryDragIcon),
         MapCbnSelchange(ctl::kDriverList, &CTarveloDlg::OnSelchangeDriver),
         MapBnClicked(ctl::kAllocateBuffers, &CTarveloDlg::OnAllocateBuffers),
         MapCbnSelchange(ctl::kBufferSizeList, &CTarveloDlg::OnSelchangeBufferSize),
@@ -131,6 +134,8 @@ std::span<const MessageMapEntry> CTarveloDlg::GetMessageMap() const {
         MapBnClicked(ctl::kMeasureLatency, &CTarveloDlg::OnMeasureLatency),
         MapBnClicked(ctl::kFreeBuffers, &CTarveloDlg::OnFreeBuffers),
         MapBnClicked(ctl::kMeasure, &CTarveloDlg::OnMeasure),
+        MapBnClicked(ctl::kVisitWeb, &CTarveloDlg::OnVisitWeb),
+        MapBnClicked(ctl::kHelp, &CTarveloDlg::OnHelpButton),
     };
     return kMap;
 }

@@ -30,6 +30,14 @@ public:
 #endif
         ;
 
+    // Window side: the system menu, the minimised window's icon, the instructions dialog and
+    // the maker's web page.
+    void OnSysCommand(unsigned command, LParam lParam);
+    void OnPaint();
+    void* OnQueryDragIcon();
+    void OnHelpButton();
+    void OnVisitWeb();
+
     // Driver setup.
     void OnSelchangeDriver();
     void FillSampleRates();
