@@ -125,3 +125,81 @@ const DialogTemplate kMainDialogTemplate = {
     kExAppWindow,
     kMainControls,
 };
+
+namespace {
+
+constexpr ControlTemplate kAboutControls[] = {
+    {kNoControlId,
+     ControlKind::Static,
+     "\nTarvelo\nVersion 3.7",
+     {280, 5, 125, 30},
+     kShown | kGroup | kStaticCenter | kStaticSunken},
+    {kNoControlId,
+     ControlKind::Static,
+     "Copyright (C) 2026 Brintesk\nAll rights reserved.\nwww.example.com",
+     {135, 10, 140, 25},
+     kShown | kGroup | kStaticCenter},
+    {ctl::kClose,
+     ControlKind::Button,
+     "Close",
+     {310, 270, 95, 14},
+     kShown | kGroup | kTabStop | kDefPushButton | kButtonFlat},
+    {kNoControlId, ControlKind::Static, "", {5, 5, 123, 30}, kShown | kStaticBitmap, IDB_LOGO},
+    {ctl::kVisitWeb,
+     ControlKind::Button,
+     kVisitCaption,
+     {5, 270, 160, 15},
+     kShown | kTabStop | kButtonFlat | kButtonCenter},
+    {kNoControlId,
+     ControlKind::Button,
+     "Measurement Instructions",
+     {5, 45, 400, 220},
+     kShown | kGroupBox},
+    {ctl::kInstructionText,
+     ControlKind::Edit,
+     "",
+     {10, 55, 390, 205},
+     kShown | kTabStop | kEditMultiLine | kEditReadOnly | kBorder},
+};
+
+} // namespace
+
+const DialogTemplate kAboutDialogTemplate = {
+    IDD_ABOUTBOX,
+    "About Tarvelo",
+    412,
+    290,
+    "MS Shell Dlg",
+    8,
+    kPopup | kCaption | kSysMenu | kModalFrame | kSetFont,
+    0,
+    kAboutControls,
+};
+
+// clang-format off
+const char kInstructionText[] =
+    "The Brintesk Tarvelo will measure the round-trip latency for your computer audio system. It works by \r\n"
+    "sending a short pulse through your audio interface and measuring the time it takes for the pulse to return. Keep in mind \r\n"
+    "that latency will depend on the actual hardware configuration and may change for different equipment.\r\n"
+    "\r\n"
+    "Measurement Instructions:\r\n"
+    "1)  Experiment with the control panel of your ASIO driver to determine the lowest settings, at which \r\n"
+    "    you can still get clean sound on recording and playback (no audible clicks, pops or glitches).\r\n"
+    "\r\n"
+    "2)  On your audio interface, connect the analog input of your sound card to the analog output with a cable.\r\n"
+    "    Turn down the speakers for this test, as the system will produce a short audio pulse.\r\n"
+    "\r\n"
+    "3)  Select the device driver you would like to test from the drop down menu and select the input and output \r\n"
+    "    channels you have physically connected together in Step 2.\r\n"
+    "\r\n"
+    "4)  If available, the device driver's control panel window will appear. Select the sample rate and buffer \r\n"
+    "    settings you determined in Step 1.\r\n"
+    "\r\n"
+    "5)  Click on the 'Measure!' button. The analog round-trip latency will be displayed at the bottom left of the window.\r\n"
+    "\r\n"
+    "6)  On some systems the measurement quality may be improved by adjusting the input sensivity parameter from\r\n"
+    "    the pull-down menu.\r\n"
+    "\r\n"
+    "Thank you for using the Brintesk Tarvelo. If you have any questions, comments, or suggestions\r\n"
+    "please email them to support@example.com.";
+// clang-format on

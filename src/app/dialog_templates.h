@@ -3,7 +3,11 @@
 
 #include "framework/dialog_template.h"
 
-extern const DialogTemplate kMainDialogTemplate; // 102
+extern const DialogTemplate kMainDialogTemplate;  // 102
+extern const DialogTemplate kAboutDialogTemplate; // 100, the instructions dialog
+
+// The instructions dialog's text: lines joined by CR LF, none after the last.
+extern const char kInstructionText[];
 
 // The maker's web address, shown on the web buttons and opened by them.
 inline constexpr char kMakerWebAddress[] = "https://www.example.com/tarvelo";

@@ -27,7 +27,8 @@ inline constexpr int kInstructions = 1014;
 inline constexpr int kVisitWeb = 1015;
 inline constexpr int kHelp = 1016;
 inline constexpr int kSensitivityList = 1018;
-// The instructions dialog's text box.
+// The instructions dialog's own controls; its web button is kVisitWeb, as on the main dialog.
+inline constexpr int kClose = 1;
 inline constexpr int kInstructionText = 1016;
 } // namespace ctl
 

@@ -62,9 +62,34 @@ CDialog::CDialog(const DialogTemplate& tmpl, CDialog* parent)
 
 CDialog::~CDialog() = default;
 
+bool CMenu::AppendMenu(unsigned flags, unsigned id, const char* text) {
+    return m_owner.m_backend && m_owner.m_backend->appendSystemMenu(flags, id, text);
+}
+
+CPaintDC::CPaintDC(CDialog& window)
+    : m_window(window)
+    , m_dc(window.m_backend ? window.m_backend->beginPaint() : nullptr) {}
+
+CPaintDC::~CPaintDC() {
+    if (m_window.m_backend) {
+        m_window.m_backend->endPaint();
+    }
+}
+
+void CPaintDC::DrawIcon(int x, int y, void* icon) {
+    if (m_window.m_backend) {
+        m_window.m_backend->drawIcon(m_dc, x, y, icon);
+    }
+}
+
 std::intptr_t CDialog::DoModal() {
     if (!m_backend) {
-        m_backend = MakeDialogBackend(*this, m_template, m_parent);
+        CDialog* owner = m_parent;
+        CDialog* mainWindow = AfxGetMainWnd();
+        if (!owner && mainWindow != this && mainWindow && mainWindow->GetSafeHwnd()) {
+            owner = mainWindow;
+        }
+        m_backend = MakeDialogBackend(*this, m_template, owner);
     }
     return m_backend->runModal();
 }
@@ -107,6 +132,22 @@ void* CDialog::GetSafeHwnd() const {
     return m_backend ? m_backend->windowHandle() : nullptr;
 }
 
+CMenu* CDialog::GetSystemMenu() {
+    return m_backend && m_backend->hasSystemMenu() ? &m_systemMenu : nullptr;
+}
+
+bool CDialog::IsIconic() const {
+    return m_backend && m_backend->isIconic();
+}
+
+CRect CDialog::GetClientRect() const {
+    return m_backend ? m_backend->clientRect() : CRect{};
+}
+
+LResult CDialog::DefWindowProc(unsigned message, WParam wParam, LParam lParam) {
+    return m_backend ? m_backend->defaultProcessing(message, wParam, lParam) : 0;
+}
+
 const MessageMapEntry* CDialog::FindEntry(unsigned message, unsigned code, int id) const {
     for (const MessageMapEntry& e : GetMessageMap()) {
         if (e.message == message && e.code == code && e.id == id) {
@@ -130,7 +171,8 @@ bool CDialog::OnCommand(WParam wParam, LParam) {
         OnCancel();
         return true;
     }
-    return false;
+    CWinApp* app = AfxGetApp();
+    return commandCode(wParam) == 0 && app && app->OnCmdMsg(commandId(wParam));
 }
 
 LResult CDialog::WindowProc(unsigned message, WParam wParam, LParam lParam) {
@@ -170,6 +212,27 @@ CWinApp::~CWinApp() {
     }
 }
 
+bool CWinApp::OnCmdMsg(unsigned id) {
+    for (const AppCommandEntry& e : GetMessageMap()) {
+        if (e.id == id) {
+            (this->*(e.handler))();
+            return true;
+        }
+    }
+    return false;
+}
+
 CWinApp* AfxGetApp() {
     return g_app;
+}
+
+CDialog* AfxGetMainWnd() {
+    return g_app ? g_app->m_pMainWnd : nullptr;
+}
+
+int AfxWinMain() {
+    if (g_app) {
+        g_app->InitInstance();
+    }
+    return 0;
 }

@@ -4,9 +4,10 @@
 //
 // Contract. The common part here owns the message maps and the routing of every message to its
 // handler, so both backends behave alike; a backend (headless/ or win32/) only carries controls,
-// windows and queues. Everything runs on the user-interface thread, except
-// `CDialog::PostMessage`, `ShowMessageBox` and `DebugOutput`, which any thread may call;
-// `PostMessage` never blocks and never allocates, so a driver's real-time thread may use it.
+// windows, menus, paint contexts and queues, and translates each call to its platform.
+// Everything runs on the user-interface thread, except `CDialog::PostMessage`, `ShowMessageBox`
+// and `DebugOutput`, which any thread may call; `PostMessage` never blocks and never allocates,
+// so a driver's real-time thread may use it.
 
 #include "framework/dialog_template.h"
 #include "framework/win_constants.h"
@@ -18,6 +19,17 @@
 #include <vector>
 
 class CDialog;
+class CWinApp;
+
+// A rectangle in pixels, as GetClientRect gives it.
+struct CRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
 
 // A control of a dialog, reached by id. Lives as long as its dialog's window.
 class CWnd {
@@ -46,6 +58,37 @@ public:
 private:
     CDialog& m_owner;
     int m_id;
+};
+
+// The system menu of a dialog's window.
+class CMenu {
+public:
+    explicit CMenu(CDialog& owner)
+        : m_owner(owner) {}
+
+    // Appends MF_SEPARATOR, or MF_STRING with a command id and its text.
+    bool AppendMenu(unsigned flags, unsigned id = 0, const char* text = nullptr);
+
+private:
+    CDialog& m_owner;
+};
+
+// A paint context of a dialog's window, open from construction (BeginPaint) to destruction
+// (EndPaint). Made only while the window handles WM_PAINT.
+class CPaintDC {
+public:
+    explicit CPaintDC(CDialog& window);
+    ~CPaintDC();
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+
+    // The device context; null when the window has none.
+    void* GetSafeHdc() const { return m_dc; }
+    void DrawIcon(int x, int y, void* icon);
+
+private:
+    CDialog& m_window;
+    void* m_dc;
 };
 
 // One entry of a message map. Command entries name a control id and notification code.
@@ -105,11 +148,25 @@ public:
     // Any thread; never blocks. False when the queue is full or the window is gone.
     virtual bool post(unsigned message, WParam wParam, LParam lParam) = 0;
     virtual void* windowHandle() const = 0;
+
+    // The window's system menu as it stands (it is never reset): whether there is one, and
+    // appending an entry to it.
+    virtual bool hasSystemMenu() const = 0;
+    virtual bool appendSystemMenu(unsigned flags, unsigned id, const char* text) = 0;
+    virtual bool isIconic() const = 0;
+    virtual CRect clientRect() const = 0;
+    // One paint context at a time: beginPaint returns its device context, endPaint closes it.
+    virtual void* beginPaint() = 0;
+    virtual void drawIcon(void* dc, int x, int y, void* icon) = 0;
+    virtual void endPaint() = 0;
+    // The window's default processing of a message that its handler passes on.
+    virtual LResult defaultProcessing(unsigned message, WParam wParam, LParam lParam) = 0;
 };
 
-// Provided by the backend library the program links.
+// Provided by the backend library the program links. `owner` is the window that owns the
+// dialog's window, or null.
 std::unique_ptr<DialogBackend> MakeDialogBackend(CDialog& dialog, const DialogTemplate& tmpl,
-                                                 CDialog* parent);
+                                                 CDialog* owner);
 
 class CDialog {
 public:
@@ -118,8 +175,11 @@ public:
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
 
+    // Runs the dialog until it ends. Its window is owned by the parent, or when there is none by
+    // the application's main window (unless that is this dialog or has no window).
     std::intptr_t DoModal();
-    // Makes the window without running a modal loop; the headless surface is driven this way.
+    // Makes the window, owned by the parent, without running a modal loop; the headless
+    // surface is driven this way.
     void Create();
     void EndDialog(std::intptr_t result);
 
@@ -131,7 +191,17 @@ public:
     bool PostMessage(unsigned message, WParam wParam, LParam lParam);
     void* GetSafeHwnd() const;
 
-    // Every message of the window arrives here, from either backend.
+    // The window's system menu, or null when it has none.
+    CMenu* GetSystemMenu();
+    bool IsIconic() const;
+    CRect GetClientRect() const;
+    // The window's default processing, for a handler that passes a message on.
+    LResult DefWindowProc(unsigned message, WParam wParam, LParam lParam);
+
+    // Every message of the window arrives here, from either backend. The result: for
+    // WM_INITDIALOG whether the system should set the focus; for WM_QUERYDRAGICON the icon (null
+    // for the default); for any other message non-zero when a handler took it (its answer to the
+    // sender is then 0) and 0 when the window's default processing is still to run.
     LResult WindowProc(unsigned message, WParam wParam, LParam lParam);
 
     const DialogTemplate& Template() const { return m_template; }
@@ -141,19 +211,29 @@ protected:
     virtual std::span<const MessageMapEntry> GetMessageMap() const { return {}; }
     virtual bool OnInitDialog() { return true; }
     // Routes a command through the message map; IDOK and IDCANCEL end the dialog when the map
-    // has no entry for them. Returns whether a handler took it.
+    // has no entry for them, and any other command with notification code 0 (a click, a menu
+    // command) goes on to the application's command map. Returns whether a handler took it.
     virtual bool OnCommand(WParam wParam, LParam lParam);
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
 private:
     friend class CWnd;
+    friend class CMenu;
+    friend class CPaintDC;
     const MessageMapEntry* FindEntry(unsigned message, unsigned code, int id) const;
 
     const DialogTemplate& m_template;
     CDialog* m_parent;
     std::unique_ptr<DialogBackend> m_backend;
     std::vector<CWnd> m_controls;
+    CMenu m_systemMenu{*this};
+};
+
+// One entry of the application's command map.
+struct AppCommandEntry {
+    unsigned id;
+    void (CWinApp::*handler)();
 };
 
 class CWinApp {
@@ -164,18 +244,35 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual bool InitInstance() { return false; }
-    virtual std::span<const MessageMapEntry> GetMessageMap() const { return {}; }
+    virtual std::span<const AppCommandEntry> GetMessageMap() const { return {}; }
+    // Runs the map's handler for a command that no window took; false when the map has none.
+    bool OnCmdMsg(unsigned id);
+    // The framework's help command. There is no help system behind it, so it shows nothing.
     void OnHelp() {}
 
     CDialog* m_pMainWnd = nullptr;
 };
 
 CWinApp* AfxGetApp();
+// The application's main window, or null.
+CDialog* AfxGetMainWnd();
+// The framework's entry: runs the application's InitInstance and returns the process's exit
+// code. There is no message loop of the framework's own: the program's dialogs run their own.
+int AfxWinMain();
 
 // A modal message box with no owner window. Any thread; it holds the calling thread until it
 // is dismissed, and returns the button that dismissed it.
 int ShowMessageBox(const char* text, const char* caption, unsigned type);
 // Sends a text unchanged to the debugger output. Any thread.
 void DebugOutput(const char* text);
-// The program's icon resource, or null where there are no icons.
+// The program's icon (a group-icon resource). The headless backend hands out a stand-in that
+// is the same for the same id and is never drawn.
 void* LoadAppIcon(int resourceId);
+// The text of the program's string resource `id`; empty when there is none.
+std::string LoadResourceString(int id);
+// A system measure, such as SM_CXICON and SM_CYICON.
+int SystemMetric(int index);
+// Asks the shell to carry out `operation` (such as "open") on `file`, a document or an address;
+// parameters and directory may be null. Returns the shell's result: above 32 on success.
+std::intptr_t ShellExecuteOperation(void* owner, const char* operation, const char* file,
+                                    const char* parameters, const char* directory, int showCommand);

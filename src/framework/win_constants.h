@@ -50,6 +50,13 @@ inline constexpr int IDCANCEL = 2;
 
 inline constexpr unsigned ICON_BIG = 1;
 inline constexpr int SW_SHOWMINNOACTIVE = 7;
+
+inline constexpr unsigned SC_MOVE = 0xF010;
+inline constexpr unsigned SC_CLOSE = 0xF060;
+inline constexpr unsigned MF_STRING = 0x0000;
+inline constexpr unsigned MF_SEPARATOR = 0x0800;
+inline constexpr int SM_CXICON = 11;
+inline constexpr int SM_CYICON = 12;
 #endif
 
 // The framework's standard help command.

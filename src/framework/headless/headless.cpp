@@ -3,11 +3,16 @@
 #include "framework/headless/post_queue.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <semaphore>
 
 namespace headless {
 namespace {
+
+std::map<int, int> defaultMetrics() {
+    return {{SM_CXICON, 32}, {SM_CYICON, 32}};
+}
 
 struct Environment {
     std::mutex mutex;
@@ -15,6 +20,10 @@ struct Environment {
     std::vector<MessageBoxRecord> boxes;
     std::vector<std::string> debugTexts;
     std::function<void(const std::string&)> debugListener;
+    ModalResponder modalResponder;
+    std::map<int, std::string> strings;
+    std::map<int, int> metrics = defaultMetrics();
+    std::vector<ShellExecuteRecord> shellExecutions;
 };
 
 Environment& environment() {
@@ -62,6 +71,26 @@ void SetDebugOutputListener(std::function<void(const std::string&)> listener) {
     environment().debugListener = std::move(listener);
 }
 
+void SetModalResponder(ModalResponder responder) {
+    std::lock_guard lock(environment().mutex);
+    environment().modalResponder = std::move(responder);
+}
+
+void SetStringResource(int id, std::string text) {
+    std::lock_guard lock(environment().mutex);
+    environment().strings[id] = std::move(text);
+}
+
+void SetSystemMetric(int index, int value) {
+    std::lock_guard lock(environment().mutex);
+    environment().metrics[index] = value;
+}
+
+std::vector<ShellExecuteRecord> ShellExecutions() {
+    std::lock_guard lock(environment().mutex);
+    return environment().shellExecutions;
+}
+
 void ResetEnvironment() {
     std::lock_guard lock(environment().mutex);
     Environment& env = environment();
@@ -69,6 +98,10 @@ void ResetEnvironment() {
     env.boxes.clear();
     env.debugTexts.clear();
     env.debugListener = nullptr;
+    env.modalResponder = nullptr;
+    env.strings.clear();
+    env.metrics = defaultMetrics();
+    env.shellExecutions.clear();
 }
 
 struct HeadlessDialog::Impl {
@@ -76,8 +109,11 @@ struct HeadlessDialog::Impl {
     std::counting_semaphore<> posted{0};
 };
 
-HeadlessDialog::HeadlessDialog(CDialog& dialog, const DialogTemplate& tmpl)
+HeadlessDialog::HeadlessDialog(CDialog& dialog, const DialogTemplate& tmpl, CDialog* owner)
     : m_dialog(dialog)
+    , m_template(tmpl)
+    , m_owner(owner)
+    , m_clientRect{0, 0, tmpl.width, tmpl.height}
     , m_impl(std::make_unique<Impl>()) {
     for (const ControlTemplate& c : tmpl.controls) {
         if (c.id != kNoControlId) {
@@ -106,6 +142,18 @@ void HeadlessDialog::create() {
 
 std::intptr_t HeadlessDialog::runModal() {
     create();
+    ModalResponder responder;
+    {
+        std::lock_guard lock(environment().mutex);
+        responder = environment().modalResponder;
+    }
+    if (responder) {
+        const std::intptr_t answer = responder(m_dialog);
+        if (!m_ended) {
+            endDialog(answer);
+        }
+        return m_result;
+    }
     while (!m_ended) {
         pumpUntil([] { return false; }, std::chrono::hours(1));
     }
@@ -214,6 +262,7 @@ int HeadlessDialog::messageBox(const char* text, const char* caption, unsigned t
 }
 
 LResult HeadlessDialog::send(unsigned message, WParam wParam, LParam lParam) {
+    m_sent.push_back({message, wParam, lParam});
     return m_dialog.WindowProc(message, wParam, lParam);
 }
 
@@ -228,6 +277,29 @@ bool HeadlessDialog::post(unsigned message, WParam wParam, LParam lParam) {
 
 void* HeadlessDialog::windowHandle() const {
     return const_cast<HeadlessDialog*>(this);
+}
+
+bool HeadlessDialog::hasSystemMenu() const {
+    return (m_template.style & dlgstyle::kSysMenu) != 0;
+}
+
+bool HeadlessDialog::appendSystemMenu(unsigned flags, unsigned id, const char* text) {
+    m_systemMenu.push_back({flags, id, text ? text : ""});
+    return true;
+}
+
+void* HeadlessDialog::beginPaint() {
+    m_painting = true;
+    return &m_deviceContext;
+}
+
+void HeadlessDialog::drawIcon(void* dc, int x, int y, void* icon) {
+    m_drawnIcons.push_back({dc, x, y, icon});
+}
+
+LResult HeadlessDialog::defaultProcessing(unsigned message, WParam wParam, LParam lParam) {
+    m_defaultProcessed.push_back({message, wParam, lParam});
+    return 0;
 }
 
 HeadlessDialog* SurfaceOf(CDialog& dialog) {
@@ -259,8 +331,8 @@ bool Select(CDialog& dialog, int listId, int index) {
 } // namespace headless
 
 std::unique_ptr<DialogBackend> MakeDialogBackend(CDialog& dialog, const DialogTemplate& tmpl,
-                                                 CDialog*) {
-    return std::make_unique<headless::HeadlessDialog>(dialog, tmpl);
+                                                 CDialog* owner) {
+    return std::make_unique<headless::HeadlessDialog>(dialog, tmpl, owner);
 }
 
 int ShowMessageBox(const char* text, const char* caption, unsigned type) {
@@ -280,6 +352,35 @@ void DebugOutput(const char* text) {
     }
 }
 
-void* LoadAppIcon(int) {
-    return nullptr;
+void* LoadAppIcon(int resourceId) {
+    // Node-based, so each id's stand-in keeps its address.
+    static std::map<int, char> standIns;
+    std::lock_guard lock(headless::environment().mutex);
+    return &standIns[resourceId];
+}
+
+std::string LoadResourceString(int id) {
+    headless::Environment& env = headless::environment();
+    std::lock_guard lock(env.mutex);
+    const auto it = env.strings.find(id);
+    return it == env.strings.end() ? std::string() : it->second;
+}
+
+int SystemMetric(int index) {
+    headless::Environment& env = headless::environment();
+    std::lock_guard lock(env.mutex);
+    const auto it = env.metrics.find(index);
+    return it == env.metrics.end() ? 0 : it->second;
+}
+
+std::intptr_t ShellExecuteOperation(void* owner, const char* operation, const char* file,
+                                    const char* parameters, const char* directory,
+                                    int showCommand) {
+    const auto text = [](const char* value) { return std::string(value ? value : ""); };
+    headless::Environment& env = headless::environment();
+    std::lock_guard lock(env.mutex);
+    env.shellExecutions.push_back(
+        {owner, text(operation), text(file), text(parameters), text(directory), showCommand});
+    // The shell's results above 32 mean that it carried the request out.
+    return 33;
 }
