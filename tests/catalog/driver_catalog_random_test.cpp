@@ -12,12 +12,12 @@ namespace {
 
 enum class Server { Exists, Missing, Folder, NoServerKey, NoPath, PathTooLong };
 
-struct ClassKeySpec {
+struct ClassKeyPlan {
     std::string name;
     Server server;
 };
 
-struct DriverSpec {
+struct DriverPlan {
     std::string subkey;
     std::optional<std::string> classText;
     std::optional<std::string> description;
@@ -35,8 +35,8 @@ struct Machine {
     bool hasAsioKey = true;
     bool hasClassesKey = true;
     std::vector<ClassText> texts;
-    std::vector<DriverSpec> drivers;
-    std::vector<ClassKeySpec> classKeys;
+    std::vector<DriverPlan> drivers;
+    std::vector<ClassKeyPlan> classKeys;
 };
 
 struct ExpectedEntry {
@@ -126,10 +126,10 @@ private:
         return texts;
     }
 
-    DriverSpec driver(const std::vector<ClassText>& texts) {
+    DriverPlan driver(const std::vector<ClassText>& texts) {
         static const std::vector<std::string> names = {
             "Alpha", "beta", "GAMMA", "Delta Audio", "ASIO4 Echo", "Foxtrot", "golf", "Hotel 8"};
-        DriverSpec d;
+        DriverPlan d;
         const int nameKind = below(100);
         d.subkey = nameKind < 90   ? mixedCase(pick(names))
                    : nameKind < 95 ? letters(127)
@@ -176,19 +176,19 @@ std::vector<ExpectedEntry> expectedEntries(const Machine& m) {
     if (!m.hasAsioKey) {
         return entries;
     }
-    for (const DriverSpec& listed : m.drivers) {
+    for (const DriverPlan& listed : m.drivers) {
         if (listed.subkey.size() > 127) {
             break; // its name cannot be read: the scan ends there
         }
         // Opening by name reaches the first subkey of that name.
-        const DriverSpec& opened = *std::ranges::find_if(m.drivers, [&](const DriverSpec& d) {
+        const DriverPlan& opened = *std::ranges::find_if(m.drivers, [&](const DriverPlan& d) {
             return sameIgnoringCase(d.subkey, listed.subkey);
         });
         if (!opened.classText || opened.classText->size() > 255 || !m.hasClassesKey) {
             continue;
         }
         std::optional<Server> server;
-        for (const ClassKeySpec& classKey : m.classKeys) {
+        for (const ClassKeyPlan& classKey : m.classKeys) {
             if (classKey.name.size() > 511) {
                 break;
             }
@@ -226,7 +226,7 @@ public:
         }
         if (m.hasAsioKey) {
             auto asio = registry.localMachine().createKey("software\\asio");
-            for (const DriverSpec& d : m.drivers) {
+            for (const DriverPlan& d : m.drivers) {
                 auto key = asio.appendKey(d.subkey);
                 if (d.classText) {
                     key.setValue("clsid", *d.classText);
@@ -239,7 +239,7 @@ public:
         if (m.hasClassesKey) {
             auto classes = registry.classesRoot().createKey("clsid");
             const std::string file = scratch.makeFile("server.dll");
-            for (const ClassKeySpec& c : m.classKeys) {
+            for (const ClassKeyPlan& c : m.classKeys) {
                 addServer(classes.appendKey(c.name), c.server, file, scratch);
             }
         }
