@@ -3,9 +3,9 @@
 // server files. The memory platform is the current one while the fixture lives.
 
 #include "asio/driver_catalog.h"
-#include "support/fake_driver.h"
 #include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
+#include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "support/fake_driver.h"
 #include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
+#include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "support/fake_driver.h"
 #include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
 #include "framework/headless/post_queue.h"
+#include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

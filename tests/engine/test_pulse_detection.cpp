@@ -3,10 +3,10 @@
 
 #include "app/resource_ids.h"
 #include "engine/armed_dialog.h"
-#include "support/fake_driver.h"
 #include "engine/pulse_signal.h"
 #include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
+#include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

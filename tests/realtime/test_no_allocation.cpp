@@ -2,9 +2,9 @@
 // heap allocation made while the callback runs, through every state of a measurement.
 
 #include "engine/armed_dialog.h"
-#include "support/fake_driver.h"
 #include "engine/pulse_signal.h"
 #include "framework/headless/headless.h"
+#include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

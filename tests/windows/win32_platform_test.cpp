@@ -2,8 +2,8 @@
 // tests make their own keys, files and classes with calls the backend never makes, and remove
 // them again.
 
-#include "support/fake_driver.h"
 #include "platform/platform.h"
+#include "support/fake_driver.h"
 
 #include <windows.h>
 
