@@ -101,7 +101,7 @@ void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool) {
     const int half = doubleBufferIndex == 0 ? 0 : 1;
 
     const auto halfBytes =
-        static_cast<std::size_t>(frames) * static_cast<std::size_t>(layout.bytes);
+        static_cast<std::size_t>(frames) * static_cast<std::size_t>(dlg->m_sampleBytes);
     if (count == 0) {
         // Every buffer starts the measurement silent. The clearing is done here, on the
         // driver's thread between its own buffer work, rather than when the measurement is

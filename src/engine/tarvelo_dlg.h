@@ -6,7 +6,7 @@
 // Threads. The user-interface thread runs every handler. A thread of the driver's choosing runs
 // the four host callbacks, which reach the dialog only through g_pMainDlg. Fields both threads
 // touch while a measurement can run are atomics. The rest of what the buffer-switch callback
-// reads (channel array, counts, buffer size, sample layout, driver) is written by the
+// reads (channel array, counts, buffer size, sample bytes and layout, driver) is written by the
 // user-interface thread only while no measurement is armed; arming's release store of
 // m_measuring publishes it, and the callback reads it only after its acquire load sees 1.
 
