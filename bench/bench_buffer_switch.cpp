@@ -31,11 +31,10 @@ void scanWithoutFinding(benchmark::State& state) {
     BufferSwitchCallback(0, ASIOTrue); // the pulse goes out at count 0; from here on, scans
     int half = 1;
     for (auto _ : state) {
-        armed.dlg->m_switchCount.store(3, std::memory_order_relaxed);
         BufferSwitchCallback(half, ASIOTrue);
         half ^= 1;
     }
-    if (armed.dlg->m_measuring.load() != 1) {
+    if (!armed.dlg->m_measurement.armed()) {
         state.SkipWithError("the measurement ended during the benchmark");
     }
     state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
@@ -46,7 +45,7 @@ void emitPulse(benchmark::State& state) {
     BenchDialog bench(state);
     auto& armed = bench.armed;
     for (auto _ : state) {
-        armed.dlg->m_switchCount.store(0, std::memory_order_relaxed);
+        armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
         BufferSwitchCallback(0, ASIOTrue);
     }
     state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);

@@ -1,6 +1,6 @@
 #include "app/tarvelo_app.h"
 
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 
 CTarveloApp theApp;
 

@@ -1,7 +1,8 @@
 #include "app/about_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
+#include "engine/sensitivity.h"
 
 #include <string>
 
@@ -42,12 +43,12 @@ bool CTarveloDlg::OnInitDialog() {
 
     if (CWnd* sensitivity = GetDlgItem(ctl::kSensitivityList)) {
         sensitivity->ResetContent();
-        for (const char* level : {"-24 dB", "-18 dB", "-12 dB", "-6 dB"}) {
-            sensitivity->AddString(level);
+        for (const SensitivityLevel& level : kSensitivityLevels) {
+            sensitivity->AddString(std::string(level.listText).c_str());
         }
-        sensitivity->SetCurSel(2);
+        sensitivity->SetCurSel(kDefaultSensitivity);
     }
-    m_sensitivity = 2;
+    m_measurement.setSensitivity(kDefaultSensitivity);
     return true;
 }
 

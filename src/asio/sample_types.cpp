@@ -1,8 +1,5 @@
 #include "asio/sample_types.h"
 
-#include <algorithm>
-#include <cmath>
-
 const char* describeSampleType(ASIOSampleType type) {
     switch (type) {
     case ASIOSTInt16MSB:
@@ -69,35 +66,4 @@ const char* describeError(ASIOError error) {
     default:
         return nullptr;
     }
-}
-
-double readNormalised(const void* buffer, int index, SampleLayout layout) {
-    const auto* at = static_cast<const std::uint8_t*>(buffer) + index * layout.bytes;
-    if (layout.encoding == SampleEncoding::Float) {
-        if (layout.bytes == 4) {
-            float v;
-            std::memcpy(&v, at, 4);
-            return v;
-        }
-        double v;
-        std::memcpy(&v, at, 8);
-        return v;
-    }
-    return std::ldexp(readInteger(at, layout.bytes), 1 - layout.bits);
-}
-
-void writeNormalised(void* buffer, int index, double value, SampleLayout layout) {
-    auto* at = static_cast<std::uint8_t*>(buffer) + index * layout.bytes;
-    if (layout.encoding == SampleEncoding::Float) {
-        if (layout.bytes == 4) {
-            const auto v = static_cast<float>(value);
-            std::memcpy(at, &v, 4);
-        } else {
-            std::memcpy(at, &value, 8);
-        }
-        return;
-    }
-    const double fullScale = std::ldexp(1.0, layout.bits - 1);
-    const double scaled = std::clamp(std::nearbyint(value * fullScale), -fullScale, fullScale - 1);
-    writeInteger(at, layout.bytes, static_cast<std::int32_t>(scaled));
 }

@@ -1,7 +1,8 @@
 #include "cli/measure_session.h"
 
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
+#include "engine/sensitivity.h"
 #include "framework/headless/headless.h"
 
 #include <chrono>
@@ -23,6 +24,8 @@ using namespace std::chrono_literals;
 // A measurement lasts at most one second's worth of samples; this only guards against a
 // driver that stops calling back.
 constexpr auto kMeasurementTimeout = 60s;
+// How often a measurement is run again after the driver reset in its middle.
+constexpr int kRunsAfterReset = 2;
 
 void printLines(const char* prefix, const std::string& text) {
     std::string shown;
@@ -50,47 +53,59 @@ std::string joined(const std::vector<std::string>& items) {
     return text.empty() ? "none" : text;
 }
 
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return text;
 }
 
-// The list position of the driver named or numbered by `wanted`, or -1.
-int findDriver(const std::vector<std::string>& drivers, const std::string& wanted) {
+// The list position of the driver numbered by `wanted`, named by it in any case, or named by a
+// part of it that matches one driver only; -1 and the reason otherwise.
+int findDriver(const std::vector<std::string>& drivers, const std::string& wanted,
+               std::string& why) {
     char* end = nullptr;
     const long position = std::strtol(wanted.c_str(), &end, 10);
     if (!wanted.empty() && *end == '\0') {
-        return position >= 0 && position < static_cast<long>(drivers.size())
-                   ? static_cast<int>(position)
-                   : -1;
+        if (position >= 0 && position < static_cast<long>(drivers.size())) {
+            return static_cast<int>(position);
+        }
+        why = "no driver at position " + wanted;
+        return -1;
     }
+    std::vector<int> partial;
     for (std::size_t i = 0; i < drivers.size(); ++i) {
-        if (equalIgnoringCase(drivers[i], wanted)) {
+        if (lowered(drivers[i]) == lowered(wanted)) {
             return static_cast<int>(i);
         }
+        if (!wanted.empty() && lowered(drivers[i]).find(lowered(wanted)) != std::string::npos) {
+            partial.push_back(static_cast<int>(i));
+        }
     }
+    if (partial.size() == 1) {
+        return partial.front();
+    }
+    if (partial.size() > 1) {
+        why = "'" + wanted + "' matches several drivers:";
+        for (int i : partial) {
+            why += " " + std::to_string(i) + " \"" + drivers[static_cast<std::size_t>(i)] + "\"";
+        }
+        return -1;
+    }
+    why = "unknown driver '" + wanted + "'";
     return -1;
 }
 
 int sensitivityPosition(std::string text) {
-    if (text.size() > 2 && equalIgnoringCase(text.substr(text.size() - 2), "dB")) {
+    if (text.size() > 2 && lowered(text.substr(text.size() - 2)) == "db") {
         text.resize(text.size() - 2);
     }
     while (!text.empty() && text.back() == ' ') {
         text.pop_back();
     }
-    const char* levels[] = {"-24", "-18", "-12", "-6"};
-    for (int i = 0; i < 4; ++i) {
-        if (text == levels[i]) {
-            return i;
+    for (std::size_t i = 0; i < kSensitivityLevels.size(); ++i) {
+        if (text == kSensitivityLevels[i].decibels) {
+            return static_cast<int>(i);
         }
     }
     return -1;
@@ -133,14 +148,14 @@ public:
         }
 
         const std::string wanted = m_options.driver.value_or(kDefaultDriverName);
-        const int driver = findDriver(drivers, wanted);
+        std::string why;
+        const int driver = findDriver(drivers, wanted, why);
         if (driver < 0) {
             std::string valid;
             for (std::size_t i = 0; i < drivers.size(); ++i) {
                 valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
             }
-            return badInput("unknown driver '" + wanted +
-                            "'; installed: " + (valid.empty() ? "none" : valid));
+            return badInput(why + "; installed: " + (valid.empty() ? "none" : valid));
         }
         headless::Select(dlg, ctl::kDriverList, driver);
         if (dlg.m_driverIndex != driver) {
@@ -174,7 +189,7 @@ private:
         for (std::size_t i = 0; i < list->items.size(); ++i) {
             if (static_cast<double>(list->items[i].data) == rate) {
                 headless::Select(dlg, ctl::kSampleRateList, static_cast<int>(i));
-                if (dlg.m_sampleRate != rate) {
+                if (dlg.m_measurement.sampleRate() != rate) {
                     std::fprintf(stderr, "tarvelo-cli: the driver refused %.0f Hz\n", rate);
                     return kExitNotMeasured;
                 }
@@ -202,27 +217,54 @@ private:
                         " samples; offered: " + joined(sizes));
     }
 
+    // One press of Measure!, pressed again after a driver reset as a user would, a few times.
     bool measureOnce(CTarveloDlg& dlg) {
+        for (int attempt = 0; attempt <= kRunsAfterReset; ++attempt) {
+            const int resetsBefore = dlg.m_resetsHandled;
+            const std::optional<MeasurementResult> result = runChain(dlg);
+            if (result) {
+                return report(*result);
+            }
+            if (dlg.m_resetsHandled == resetsBefore || dlg.m_driverIndex < 0) {
+                return false;
+            }
+        }
+        std::fprintf(stderr,
+                     "tarvelo-cli: the driver asked for a reset during each of %d measurements; "
+                     "check its settings (or another program using it) and run again\n",
+                     kRunsAfterReset + 1);
+        return false;
+    }
+
+    // The whole Measure! chain; the result it showed, none when it ended without one.
+    std::optional<MeasurementResult> runChain(CTarveloDlg& dlg) {
+        dlg.m_lastResult.reset();
         if (!headless::Click(dlg, ctl::kMeasure)) {
             std::fprintf(stderr, "tarvelo-cli: Measure! is not available\n");
-            return false;
+            return std::nullopt;
         }
         const bool ended = headless::SurfaceOf(dlg)->pumpUntil(
             [&] {
-                return dlg.m_autoMeasure == 0 || (dlg.m_measuring == 0 && !dlg.m_streamRunning);
+                return dlg.m_autoMeasure == 0 ||
+                       (!dlg.m_measurement.armed() && !dlg.m_streamRunning);
             },
             kMeasurementTimeout);
         if (!ended) {
             std::fprintf(stderr, "tarvelo-cli: the driver stopped calling back\n");
+            return std::nullopt;
+        }
+        return dlg.m_lastResult;
+    }
+
+    static bool report(const MeasurementResult& result) {
+        if (!result.latencySamples) {
             return false;
         }
-        const std::string result = dlg.GetDlgItem(ctl::kStatus)->GetWindowText();
-        if (result.rfind("Measurement results:", 0) != 0) {
-            return false;
-        }
-        std::printf("%s\n", result.c_str());
-        std::printf("Driver-reported latencies (samples): %s\n",
-                    dlg.GetDlgItem(ctl::kReportedLatencies)->GetWindowText().c_str());
+        std::printf("Measurement results: %.0f samples / %.2f ms\n", *result.latencySamples,
+                    result.latencyMs().value_or(0));
+        std::printf("Driver-reported latencies (samples): in: %d out: %d\n",
+                    static_cast<int>(result.reportedInputLatency),
+                    static_cast<int>(result.reportedOutputLatency));
         std::fflush(stdout);
         return true;
     }

@@ -3,7 +3,8 @@
 // (-1: powers of two, 0: the minimum alone, n: steps of n). The list and the handler that turns
 // a list position back into a size both walk this one sequence. Whatever the driver reports,
 // the walk ends: a doubling that cannot grow, a granularity below -1, a step past the 32-bit
-// range or more than kMaxBufferSizeEntries entries end it.
+// range or more than kMaxBufferSizeEntries entries end it. Drivers of ours accept exactly the sizes
+// this walk visits, so host and driver can never disagree on what is offered.
 
 #include <cstdint>
 #include <limits>
@@ -45,3 +46,17 @@ private:
     bool m_more;
     int m_entries = 0;
 };
+
+// Whether the walk from `minSize` to `maxSize` by `granularity` visits `size`.
+inline bool isWalkedBufferSize(std::int32_t size, std::int32_t minSize, std::int32_t maxSize,
+                               std::int32_t granularity) {
+    for (BufferSizeWalk walk(minSize, maxSize, granularity); !walk.done(); walk.next()) {
+        if (walk.size() == size) {
+            return true;
+        }
+        if (walk.size() > size) {
+            return false;
+        }
+    }
+    return false;
+}

@@ -6,8 +6,8 @@
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
 #include "app/tarvelo_app.h"
+#include "app/tarvelo_dlg.h"
 #include "catalog/scratch_folder.h"
-#include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
 #include "platform/memory/memory_platform.h"
 

@@ -36,7 +36,7 @@ TEST_F(MainWindow, EmptyOrMissingString101AddsNeitherSeparatorNorEntry) {
         EXPECT_TRUE(mainSurface().systemMenu().empty());
         // The rest of the initialisation goes on.
         EXPECT_EQ(dlg->GetDlgItem(ctl::kStatus)->GetWindowText(), "Please select ASIO driver");
-        EXPECT_EQ(dlg->m_sensitivity.load(), 2);
+        EXPECT_EQ(dlg->m_measurement.sensitivity(), 2);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "app/about_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 #include "platform/memory/memory_platform.h"
 
 #include <gtest/gtest.h>

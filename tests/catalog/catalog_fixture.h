@@ -2,7 +2,7 @@
 // An in-memory machine for catalog tests: a registry, its class table of fake drivers, and real
 // server files. The memory platform is the current one while the fixture lives.
 
-#include "asio/driver_catalog.h"
+#include "catalog/driver_catalog.h"
 #include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
 #include "support/fake_driver.h"

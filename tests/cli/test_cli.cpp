@@ -49,7 +49,7 @@ TEST(Cli, WithNoOptionsMeasuresTheSimulatorAtItsDefaults) {
     const CliRun run = cli("");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Measurement results: 544 samples / 11.33 ms\n"
-                       "Driver-reported latencies (samples): in: 272 out: 288\n");
+                       "Driver-reported latencies (samples): in: 264 out: 272\n");
     EXPECT_NE(run.err.find("[status] Please select ASIO driver\n"), std::string::npos);
     EXPECT_NE(run.err.find("[status] Measuring... Please wait\n"), std::string::npos);
     EXPECT_NE(run.err.find("[status] Measurement results: 544 samples / 11.33 ms\n"),
@@ -107,7 +107,7 @@ TEST(Cli, BadInputGetsOneLineThatSaysWhatIsValidAndExitCodeTwo) {
         {"--driver 'No Such Driver'",
          "tarvelo-cli: unknown driver 'No Such Driver'; installed: 0 \"Tarvelo Loopback "
          "Simulator\"\n"},
-        {"--driver 1", "tarvelo-cli: unknown driver '1'; installed: 0 \"Tarvelo Loopback "
+        {"--driver 1", "tarvelo-cli: no driver at position 1; installed: 0 \"Tarvelo Loopback "
                        "Simulator\"\n"},
         {"--rate 12345", "tarvelo-cli: the driver does not offer 12345 Hz; offered: 22050 Hz, "
                          "32000 Hz, 44100 Hz, 48000 Hz, 96000 Hz, 192000 Hz\n"},

@@ -3,7 +3,7 @@
 // successful allocation leaves it, so the buffer-switch callback can be driven by hand.
 
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,7 +19,7 @@ struct ArmedDialog {
         dlg->m_numInputs = inputs;
         dlg->m_numOutputs = outputs;
         dlg->m_bufferSize = frames;
-        dlg->m_sampleRate = rate;
+        dlg->m_measurement.setSampleRate(rate);
         dlg->m_outputInfo.type = type;
         dlg->m_sampleLayout = layoutOf(type);
         dlg->m_sampleBytes = dlg->m_sampleLayout.bytes;

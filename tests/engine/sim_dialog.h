@@ -3,8 +3,8 @@
 // driver, running on its own thread: the whole program below the window, driven by clicks.
 
 #include "app/resource_ids.h"
+#include "app/tarvelo_dlg.h"
 #include "drivers/sim/install_memory.h"
-#include "engine/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
 #include "platform/memory/memory_platform.h"
 
@@ -56,7 +56,8 @@ protected:
         }
         return surface().pumpUntil(
             [&] {
-                return dlg->m_autoMeasure == 0 || (dlg->m_measuring == 0 && !dlg->m_streamRunning);
+                return dlg->m_autoMeasure == 0 ||
+                       (!dlg->m_measurement.armed() && !dlg->m_streamRunning);
             },
             timeout);
     }

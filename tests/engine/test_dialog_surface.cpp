@@ -3,7 +3,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 #include "framework/headless/headless.h"
 #include "framework/headless/post_queue.h"
 #include "support/fake_driver.h"
@@ -86,10 +86,10 @@ TEST_F(DialogSurface, FreshDialogHasItsConstructionValuesAndInitialScreen) {
     EXPECT_EQ(dlg.m_asio, nullptr);
     EXPECT_EQ(dlg.m_bufferInfos, nullptr);
     EXPECT_EQ(dlg.m_autoMeasure, 1);
-    EXPECT_EQ(dlg.m_measuring.load(), 0);
-    EXPECT_EQ(dlg.m_switchCount.load(), 0);
+    EXPECT_FALSE(dlg.m_measurement.armed());
+    EXPECT_EQ(dlg.m_measurement.switchCount(), 0);
     EXPECT_EQ(dlg.m_resetPending.load(), 0);
-    EXPECT_EQ(dlg.m_sampleRate.load(), 0.0);
+    EXPECT_EQ(dlg.m_measurement.sampleRate(), 0.0);
     EXPECT_EQ(dlg.m_bufferSize, 0);
     const ASIOChannelInfo zero{};
     EXPECT_EQ(std::memcmp(&dlg.m_inputInfo, &zero, sizeof zero), 0);
@@ -107,7 +107,7 @@ TEST_F(DialogSurface, FreshDialogHasItsConstructionValuesAndInitialScreen) {
     ASSERT_EQ(levels->items.size(), 4u);
     EXPECT_EQ(levels->items[2].text, "-12 dB");
     EXPECT_EQ(levels->selection, 2);
-    EXPECT_EQ(dlg.m_sensitivity.load(), 2);
+    EXPECT_EQ(dlg.m_measurement.sensitivity(), 2);
     EXPECT_EQ(surface->control(ctl::kStatus)->text, "Please select ASIO driver");
     EXPECT_EQ(headless::DebugOutputTexts(),
               (std::vector<std::string>{"Initialization... Enumerating ASIO drivers...",

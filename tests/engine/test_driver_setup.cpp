@@ -35,7 +35,7 @@ TEST_F(DriverSetup, OpeningProbesWithPreviewBuffersThenOpensForUse) {
     EXPECT_EQ(calls[8], "getSampleRate");
     EXPECT_EQ(dlg->m_driverIndex, 0);
     EXPECT_EQ(dlg->m_bufferSize, 256);
-    EXPECT_EQ(dlg->m_sampleRate.load(), 48000.0);
+    EXPECT_EQ(dlg->m_measurement.sampleRate(), 48000.0);
     EXPECT_FALSE(enabled(ctl::kDriverList));
     EXPECT_TRUE(enabled(ctl::kMeasure));
     EXPECT_TRUE(enabled(ctl::kAllocateBuffers));
@@ -222,7 +222,7 @@ TEST_F(DriverSetup, ARefusedRateChangeLeavesRateAndListsAsTheyWere) {
     openDriver();
     const Texts sizes = items(ctl::kBufferSizeList);
     ASSERT_TRUE(headless::Select(*dlg, ctl::kSampleRateList, 5));
-    EXPECT_EQ(dlg->m_sampleRate.load(), 48000.0);
+    EXPECT_EQ(dlg->m_measurement.sampleRate(), 48000.0);
     EXPECT_EQ(control(ctl::kSampleRateList).GetCurSel(), 5); // still shows the user's pick
     EXPECT_EQ(items(ctl::kBufferSizeList), sizes);
     EXPECT_TRUE(headless::MessageBoxes().empty());
@@ -232,7 +232,7 @@ TEST_F(DriverSetup, AnAcceptedRateChangeRefillsBothListsAndKeepsTheChosenSize) {
     openDriver();
     ASSERT_TRUE(headless::Select(*dlg, ctl::kBufferSizeList, 6)); // 2048
     ASSERT_TRUE(headless::Select(*dlg, ctl::kSampleRateList, 2)); // 44100 Hz
-    EXPECT_EQ(dlg->m_sampleRate.load(), 44100.0);
+    EXPECT_EQ(dlg->m_measurement.sampleRate(), 44100.0);
     EXPECT_EQ(control(ctl::kSampleRateList).GetCurSel(), 2);
     EXPECT_EQ(items(ctl::kBufferSizeList)[3], "256 samples (5.80ms)");
     EXPECT_EQ(control(ctl::kBufferSizeList).GetCurSel(), 6);
@@ -263,7 +263,7 @@ TEST_F(DriverSetup, RateChangeNoticeStoresTheRateBeforeItsBoxAndTouchesNoList) {
     const Texts sizes = items(ctl::kBufferSizeList);
     std::atomic<double> rateWhileShown{0};
     headless::SetMessageBoxResponder([&](const headless::MessageBoxRecord&) {
-        rateWhileShown = g_pMainDlg->m_sampleRate.load();
+        rateWhileShown = g_pMainDlg->m_measurement.sampleRate();
         return IDOK;
     });
     ASSERT_TRUE(measure());
@@ -299,7 +299,7 @@ TEST_F(DriverSetup, AResetRequestDuringAMeasurementReopensTheDriver) {
     EXPECT_EQ(boxes[0].text, "The driver requested ASIO reset");
     EXPECT_FALSE(boxes[0].owned);
     EXPECT_EQ(dlg->m_resetPending.load(), 0);
-    EXPECT_EQ(dlg->m_measuring.load(), 0);
+    EXPECT_FALSE(dlg->m_measurement.armed());
     const Calls calls = callsSince(before);
     const Calls teardown = {"stop", "disposeBuffers", "Release", "init"};
     EXPECT_NE(std::search(calls.begin(), calls.end(), teardown.begin(), teardown.end()),

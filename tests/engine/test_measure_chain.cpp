@@ -1,6 +1,7 @@
 // The Measure! chain end to end: clicks on the headless dialog, the simulator on its own thread,
 // the result through the real post queue and modal loop.
 
+#include "asio/sample_types.h"
 #include "engine/forwarding_driver.h"
 #include "engine/sim_dialog.h"
 
@@ -23,7 +24,7 @@ TEST_F(MeasureChain, OnePressAllocatesStartsAndArmsBeforeReturning) {
     EXPECT_EQ(callsSince(before), (Calls{"createBuffers", "getLatencies", "getChannelInfo",
                                          "getChannelInfo", "start"}));
     EXPECT_FALSE(enabled(ctl::kMeasure));
-    EXPECT_EQ(control(ctl::kReportedLatencies).GetWindowText(), "in: 272 out: 288");
+    EXPECT_EQ(control(ctl::kReportedLatencies).GetWindowText(), "in: 264 out: 272");
     EXPECT_EQ(dlg->m_sampleBytes, 4);
 
     ASSERT_TRUE(surface().pumpUntil([&] { return dlg->m_autoMeasure == 0; }, 20s));
@@ -201,7 +202,7 @@ TEST_F(MeasureChain, FailedStartDisposesTwiceAndArmsNothing) {
     const auto boxes = headless::MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Error starting playback/recording");
-    EXPECT_EQ(dlg->m_measuring.load(), 0);
+    EXPECT_FALSE(dlg->m_measurement.armed());
     EXPECT_EQ(dlg->m_autoMeasure, 0);
     EXPECT_TRUE(enabled(ctl::kMeasure));
     EXPECT_NE(status(), "Measuring... Please wait");
@@ -261,7 +262,7 @@ TEST_F(MeasureChain, QuittingMidMeasurementStopsTheDriverBeforeAnythingIsFreed) 
     settings.loopDelay = 40000; // the pulse would take most of a second to come back
     openDriver();
     ASSERT_TRUE(headless::Click(*dlg, ctl::kMeasure));
-    ASSERT_EQ(dlg->m_measuring.load(), 1);
+    ASSERT_TRUE(dlg->m_measurement.armed());
     std::this_thread::sleep_for(30ms); // let the driver's thread run a few switches
     const std::size_t before = log->entries().size();
     dlg.reset();

@@ -2,9 +2,10 @@
 // through the dialog's real post queue and modal loop to the status box.
 
 #include "app/resource_ids.h"
+#include "app/tarvelo_dlg.h"
+#include "asio/sample_types.h"
 #include "engine/armed_dialog.h"
-#include "engine/pulse_signal.h"
-#include "engine/tarvelo_dlg.h"
+#include "engine/sample_format.h"
 #include "framework/headless/headless.h"
 #include "support/fake_driver.h"
 
@@ -49,7 +50,7 @@ protected:
     int switchUntilPosted(int limit) {
         for (int k = 0; k < limit; ++k) {
             BufferSwitchCallback(k % 2, ASIOTrue);
-            if (dlg->m_measuring.load() == 0) {
+            if (!dlg->m_measurement.armed()) {
                 return k + 1;
             }
         }
@@ -68,12 +69,11 @@ protected:
 
 TEST_F(PulseDetection, ArmingHandsOverWithCountZeroAndTouchesNoBuffer) {
     prepare(2, 2, 64, 48000);
-    dlg->m_switchCount = 7;
     const auto before = memory();
     arm();
     EXPECT_EQ(memory(), before); // the driver owns the buffers while the stream runs
-    EXPECT_EQ(dlg->m_switchCount.load(), 0);
-    EXPECT_EQ(dlg->m_measuring.load(), 1);
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 0);
+    EXPECT_TRUE(dlg->m_measurement.armed());
     EXPECT_FALSE(dlg->GetDlgItem(ctl::kMeasureLatency)->IsWindowEnabled());
     EXPECT_EQ(dlg->GetDlgItem(ctl::kStatus)->GetWindowText(), "Measuring... Please wait");
 }
@@ -91,7 +91,7 @@ TEST_F(PulseDetection, FirstArmedSwitchSilencesEveryByteThenWritesThePulse) {
             }
         }
     }
-    EXPECT_EQ(dlg->m_measuring.load(), 1);
+    EXPECT_TRUE(dlg->m_measurement.armed());
 }
 
 TEST_F(PulseDetection, UnarmedCallbackTouchesNothing) {
@@ -100,7 +100,7 @@ TEST_F(PulseDetection, UnarmedCallbackTouchesNothing) {
     BufferSwitchCallback(0, ASIOTrue);
     BufferSwitchCallback(1, ASIOTrue);
     EXPECT_EQ(memory(), before);
-    EXPECT_EQ(dlg->m_switchCount.load(), 0);
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 0);
     EXPECT_EQ(driver.outputReadyCalls.load(), 0);
     EXPECT_EQ(headless::SurfaceOf(*dlg)->pumpPending(), 0);
 }
@@ -140,15 +140,15 @@ TEST_F(PulseDetection, ThresholdIsStrictAndSensitivityPicksIt) {
                          Case{3, 0x40000000}, Case{-1, 0x20000000}, Case{9, 0x20000000}}) {
         SCOPED_TRACE(c.position);
         prepare(1, 1, 16, 48000);
-        dlg->m_sensitivity = c.position;
+        dlg->m_measurement.setSensitivity(c.position);
         arm();
         BufferSwitchCallback(0, ASIOTrue);
         put32(0, 1, 4, c.threshold); // equal: not detected
         BufferSwitchCallback(1, ASIOTrue);
-        EXPECT_EQ(dlg->m_measuring.load(), 1);
+        EXPECT_TRUE(dlg->m_measurement.armed());
         put32(0, 0, 6, c.threshold + 1);
         BufferSwitchCallback(0, ASIOTrue);
-        EXPECT_EQ(dlg->m_measuring.load(), 0);
+        EXPECT_FALSE(dlg->m_measurement.armed());
         EXPECT_EQ(status(), "Measurement results: 38 samples / 0.79 ms"); // 2 * 16 + 6
     }
 }
@@ -156,10 +156,10 @@ TEST_F(PulseDetection, ThresholdIsStrictAndSensitivityPicksIt) {
 TEST_F(PulseDetection, SensitivityListSetsPositionAndMinusOneWithoutSelection) {
     prepare(1, 1, 16, 48000);
     ASSERT_TRUE(headless::Select(*dlg, ctl::kSensitivityList, 0));
-    EXPECT_EQ(dlg->m_sensitivity.load(), 0);
+    EXPECT_EQ(dlg->m_measurement.sensitivity(), 0);
     dlg->GetDlgItem(ctl::kSensitivityList)->SetCurSel(-1);
     dlg->SendMessage(WM_COMMAND, makeCommandWParam(ctl::kSensitivityList, CBN_SELCHANGE), 0);
-    EXPECT_EQ(dlg->m_sensitivity.load(), -1);
+    EXPECT_EQ(dlg->m_measurement.sensitivity(), -1);
 }
 
 TEST_F(PulseDetection, FirstInputWithASampleAboveWins) {
@@ -181,14 +181,14 @@ TEST_F(PulseDetection, The544SampleExample) {
     BufferSwitchCallback(0, ASIOTrue);
     EXPECT_EQ(status(), "Measurement results: 544 samples / 11.33 ms");
     EXPECT_TRUE(dlg->GetDlgItem(ctl::kMeasureLatency)->IsWindowEnabled());
-    EXPECT_EQ(dlg->m_switchCount.load(), 3); // kept after a found pulse
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 3); // kept after a found pulse
 }
 
 TEST_F(PulseDetection, NothingFoundPostsZeroAtThe188thCallbackAt48kAnd256) {
     prepare(1, 1, 256, 48000);
     arm();
     EXPECT_EQ(switchUntilPosted(1000), 188);
-    EXPECT_EQ(dlg->m_switchCount.load(), 0);
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 0);
     EXPECT_EQ(driver.outputReadyCalls.load(), 188);
     EXPECT_EQ(status(), "Can not measure the latency.\r\nPlease check your connections and\r\n"
                         "verify if input/output levels match");
@@ -203,8 +203,8 @@ TEST_F(PulseDetection, LatestReportableResultIsAt187Switches) {
     }
     put32(0, 187 % 2, 255, kPulseLevel);
     BufferSwitchCallback(187 % 2, ASIOTrue); // finds it and reaches the limit in one call
-    ASSERT_EQ(dlg->m_measuring.load(), 0);
-    EXPECT_EQ(dlg->m_switchCount.load(), 188); // the limit branch did not run
+    ASSERT_FALSE(dlg->m_measurement.armed());
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 188); // the limit branch did not run
     EXPECT_EQ(status(), "Measurement results: 48127 samples / 1002.65 ms");
     EXPECT_EQ(headless::SurfaceOf(*dlg)->pumpPending(), 0); // one result only
 }
@@ -222,7 +222,7 @@ TEST_F(PulseDetection, RateChangedMidMeasurementAppliesAtTheNextCall) {
     for (int k = 0; k < 10; ++k) {
         BufferSwitchCallback(k % 2, ASIOTrue);
     }
-    dlg->m_sampleRate = 2000.0;
+    dlg->m_measurement.setSampleRate(2000.0);
     EXPECT_EQ(switchUntilPosted(5), 1);
 }
 
@@ -240,7 +240,7 @@ TEST_F(PulseDetection, TimeInfoCallbackReturnsNullAndChangesNothing) {
     prepare(1, 1, 16, 48000);
     arm();
     EXPECT_EQ(BufferSwitchTimeInfoCallback(nullptr, 0, ASIOTrue), nullptr);
-    EXPECT_EQ(dlg->m_switchCount.load(), 0);
+    EXPECT_EQ(dlg->m_measurement.switchCount(), 0);
     EXPECT_EQ(driver.outputReadyCalls.load(), 0);
 }
 
@@ -251,7 +251,7 @@ TEST_F(PulseDetection, UnsupportedFormatIsReportedAndNoBufferIsWritten) {
         prepare(1, 1, 16, 48000, type);
         const auto before = memory();
         arm();
-        EXPECT_EQ(dlg->m_measuring.load(), 0);
+        EXPECT_FALSE(dlg->m_measurement.armed());
         BufferSwitchCallback(0, ASIOTrue);
         EXPECT_EQ(memory(), before);
         const std::string text = dlg->GetDlgItem(ctl::kStatus)->GetWindowText();

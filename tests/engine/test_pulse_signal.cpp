@@ -1,7 +1,9 @@
 // The pulse and the threshold in every supported sample format: the classic 16- and 32-bit
 // values, and the same levels relative to full scale for the other widths.
 
-#include "engine/pulse_signal.h"
+#include "asio/sample_types.h"
+#include "engine/sample_format.h"
+#include "engine/sensitivity.h"
 
 #include <gtest/gtest.h>
 

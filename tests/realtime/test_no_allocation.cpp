@@ -2,7 +2,7 @@
 // heap allocation made while the callback runs, through every state of a measurement.
 
 #include "engine/armed_dialog.h"
-#include "engine/pulse_signal.h"
+#include "engine/sample_format.h"
 #include "framework/headless/headless.h"
 #include "support/fake_driver.h"
 
@@ -86,16 +86,16 @@ TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
         }
         writePulse(armed.half(3, 0), 256, layoutOf(type));
         EXPECT_EQ(allocationsDuring(BufferSwitchCallback, 0), 0);
-        EXPECT_EQ(armed.dlg->m_measuring.load(), 0);
+        EXPECT_FALSE(armed.dlg->m_measurement.armed());
         EXPECT_EQ(headless::SurfaceOf(*armed.dlg)->pumpPending(), 1);
 
         // Through the time limit, which posts 0.
         armed.arm();
         std::memset(armed.half(3, 0), 0, armed.memory[6].size());
-        for (int k = 0; k < 200 && armed.dlg->m_measuring.load() == 1; ++k) {
+        for (int k = 0; k < 200 && armed.dlg->m_measurement.armed(); ++k) {
             ASSERT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
         }
-        EXPECT_EQ(armed.dlg->m_measuring.load(), 0);
+        EXPECT_FALSE(armed.dlg->m_measurement.armed());
     }
 }
 

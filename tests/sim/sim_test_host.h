@@ -4,8 +4,8 @@
 // stops the stream from inside its callback. Driver callbacks carry no context, so one host at a
 // time is the active one.
 
-#include "asio/sample_types.h"
 #include "drivers/sim/loopback_sim.h"
+#include "engine/sample_format.h"
 
 #include <atomic>
 #include <chrono>

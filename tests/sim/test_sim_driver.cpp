@@ -95,14 +95,31 @@ TEST(SimDriver, AnswersWhatItsSettingsSay) {
     EXPECT_EQ(sim->disposeBuffers(), ASE_OK);
 }
 
-TEST(SimDriver, DefaultLatenciesAreOneBufferPlusTheSafetyOffsets) {
-    auto sim = makeSim("");
-    ASSERT_TRUE(sim);
-    ASIOLong inLatency = 0;
-    ASIOLong outLatency = 0;
-    EXPECT_EQ(sim->getLatencies(&inLatency, &outLatency), ASE_OK);
-    EXPECT_EQ(inLatency, 272);
-    EXPECT_EQ(outLatency, 288);
+TEST(SimDriver, ReportedLatenciesNeverExceedTheLoopTheyDescribe) {
+    // A driver reports one buffer plus its safety offsets each way; together they may not exceed
+    // the round trip 2B + L, whatever the offsets are set to.
+    struct Case {
+        const char* settings;
+        ASIOLong in, out;
+    };
+    const Case cases[] = {
+        {"", 256 + 8, 256 + 16},
+        {"delay=0", 256, 256},
+        {"delay=10", 256 + 8, 256 + 2},
+        {"delay=100,inlatency=40,outlatency=70", 256 + 40, 256 + 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        auto sim = makeSim(c.settings);
+        ASSERT_TRUE(sim);
+        ASIOLong in = 0;
+        ASIOLong out = 0;
+        EXPECT_EQ(sim->getLatencies(&in, &out), ASE_OK);
+        EXPECT_EQ(in, c.in);
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(2 * 256 + sim->settings().loopDelay - in - out,
+                  sim->settings().unreportedDelay());
+    }
 }
 
 TEST(SimDriver, OffersOneInternalClockAndNoFutureSelectors) {
@@ -163,8 +180,7 @@ TEST(SimDriver, CreateBuffersRefusesRequestsOutsideWhatItOffers) {
     ASSERT_TRUE(sim);
     const std::vector<ASIOBufferInfo> good{input(0), input(1), output(0), output(1)};
     const BadRequest requests[] = {
-        {"below the minimum", good, 16,
-         "buffer size 16 is not offered (32 to 2048, powers of two)"},
+        {"below the minimum", good, 16, "buffer size 16 is not offered (32 to 2048, doubling)"},
         {"above the maximum", good, 4096, "not offered"},
         {"not a power of two", good, 100, "not offered"},
         {"zero", good, 0, "not offered"},
@@ -219,7 +235,9 @@ TEST(SimDriver, CreateBuffersFollowsTheGranularity) {
         {"min=100,max=1000,granularity=100", 700, ASE_OK},
         {"min=100,max=1000,granularity=100", 750, ASE_InvalidParameter},
         {"min=32,max=2048,granularity=-1", 2048, ASE_OK},
-        {"min=48,max=2048,granularity=-1", 64, ASE_OK},
+        {"min=48,max=1536,granularity=-1", 64, ASE_InvalidParameter},
+        {"min=48,max=1536,granularity=-1", 96, ASE_OK},
+        {"min=48,max=1536,granularity=-1", 1536, ASE_OK},
         {"min=2048,max=64,granularity=-1", 256, ASE_InvalidParameter},
     };
     ASIOCallbacks callbacks = quietCallbacks();

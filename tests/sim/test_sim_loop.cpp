@@ -1,5 +1,6 @@
 // The simulated cables: when a written signal comes back, and how it has changed on the way.
 
+#include "asio/sample_types.h"
 #include "sim/sim_test_host.h"
 
 #include <gtest/gtest.h>

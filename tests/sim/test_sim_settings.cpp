@@ -14,7 +14,7 @@ constexpr const char* kDefaults =
     "inputs=2,outputs=2,type=Int32LSB,rates=22050/32000/44100/48000/96000/192000,rate=48000,"
     "min=32,max=2048,preferred=256,granularity=-1,delay=32,gain=0,invert=0,noise=off,seed=1,"
     "route=default,pace=realtime,init=1,createfail=off,startfail=off,stopfail=off,reset_at=off,"
-    "ratechange_at=off,ratechange_to=44100,inlatency=16,outlatency=32";
+    "ratechange_at=off,ratechange_to=44100,inlatency=8,outlatency=16";
 
 SimSettings parsed(std::string_view text) {
     SimSettings settings;

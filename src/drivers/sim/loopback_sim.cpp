@@ -1,7 +1,8 @@
 #include "drivers/sim/loopback_sim.h"
 
-#include "asio/sample_types.h"
 #include "drivers/sim/sim_stream.h"
+#include "engine/buffer_sizes.h"
+#include "engine/sample_format.h"
 
 #include <algorithm>
 #include <bit>
@@ -33,23 +34,15 @@ void copyText(char* to, std::size_t capacity, std::string_view text) {
 }
 
 bool isOfferedSize(ASIOLong size, const SimSettings& s) {
-    if (size < 1 || size > kMaxSimBufferSize || size < s.minBufferSize || size > s.maxBufferSize) {
-        return false;
-    }
-    if (s.granularity == -1) {
-        return std::has_single_bit(static_cast<std::uint32_t>(size));
-    }
-    if (s.granularity > 0) {
-        return (static_cast<std::int64_t>(size) - s.minBufferSize) % s.granularity == 0;
-    }
-    return size == s.minBufferSize;
+    return size >= 1 && size <= kMaxSimBufferSize &&
+           isWalkedBufferSize(size, s.minBufferSize, s.maxBufferSize, s.granularity);
 }
 
 std::string describeOfferedSizes(const SimSettings& s) {
     const std::string range =
         std::to_string(s.minBufferSize) + " to " + std::to_string(s.maxBufferSize);
     if (s.granularity == -1) {
-        return range + ", powers of two";
+        return range + ", doubling";
     }
     if (s.granularity > 0) {
         return range + " in steps of " + std::to_string(s.granularity);
@@ -232,8 +225,9 @@ ASIOError LoopbackSimulator::getLatencies(ASIOLong* inputLatency, ASIOLong* outp
     }
     const std::lock_guard lock(m_mutex);
     const ASIOLong bufferSize = m_stream ? m_stream->bufferSize() : m_settings.preferredBufferSize;
-    *inputLatency = bufferSize + m_settings.inputSafetyOffset;
-    *outputLatency = bufferSize + m_settings.outputSafetyOffset;
+    const SimSettings::Offsets offsets = m_settings.reportedOffsets();
+    *inputLatency = bufferSize + offsets.input;
+    *outputLatency = bufferSize + offsets.output;
     return ASE_OK;
 }
 

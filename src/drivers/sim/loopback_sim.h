@@ -8,8 +8,9 @@
 // played during period k+1. A cable delays the signal by `loopDelay` samples, so a pulse written
 // at switch 0, position 0 is first seen at switch 2 + L div B, position L mod B, and a host that
 // counts switches times B plus the position measures 2B + L. getLatencies answers what a real
-// driver would: one buffer plus a safety offset each way (B + inputSafetyOffset,
-// B + outputSafetyOffset), so measured minus reported is what drivers leave out.
+// driver would: one buffer plus a safety offset each way. The offsets are part of the loop delay
+// (a driver never reports more than the real round trip), so measured minus reported is the part
+// of L no driver reports: converters and the analog path.
 //
 // Threads. Every operation may be called from any thread, the switch thread included (start, stop,
 // disposeBuffers and Release from inside bufferSwitch are allowed). stop() called from inside a
@@ -85,8 +86,10 @@ struct SimSettings {
     ASIOLong maxBufferSize = 2048;
     ASIOLong preferredBufferSize = 256;
     ASIOLong granularity = -1;
-    ASIOLong inputSafetyOffset = 16; // samples, added to the buffer size by getLatencies
-    ASIOLong outputSafetyOffset = 32;
+    // Samples added to the buffer size by getLatencies, each way. They are taken out of the loop
+    // delay, input first, and never exceed it.
+    ASIOLong inputSafetyOffset = 8;
+    ASIOLong outputSafetyOffset = 16;
 
     int loopDelay = 32; // samples between an output connector and the input it is wired to
     double loopGainDb = 0;
@@ -116,6 +119,14 @@ struct SimSettings {
 
     // The output that `input` hears, or kNoCable.
     int sourceOf(int input) const;
+
+    // The safety offsets getLatencies adds, and the rest of the loop delay that it does not report.
+    struct Offsets {
+        ASIOLong input = 0;
+        ASIOLong output = 0;
+    };
+    Offsets reportedOffsets() const;
+    ASIOLong unreportedDelay() const;
 };
 
 // Whether the settings describe a simulator that can run; `error` names the first bad field.

@@ -2,7 +2,9 @@
 
 #include "asio/sample_types.h"
 #include "drivers/sim/loopback_sim.h"
+#include "engine/sample_format.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -543,4 +545,15 @@ const char* simSettingsHelp() {
            "such as ASE_HWMalfunction, or off), reset_at and ratechange_at (switch numbers for a "
            "reset request and a rate change, or off), ratechange_to (the new rate), inlatency "
            "and outlatency (safety offsets in samples that getLatencies adds to the buffer size).";
+}
+
+SimSettings::Offsets SimSettings::reportedOffsets() const {
+    const ASIOLong input = std::clamp<ASIOLong>(inputSafetyOffset, 0, loopDelay);
+    const ASIOLong output = std::clamp<ASIOLong>(outputSafetyOffset, 0, loopDelay - input);
+    return {input, output};
+}
+
+ASIOLong SimSettings::unreportedDelay() const {
+    const Offsets offsets = reportedOffsets();
+    return loopDelay - offsets.input - offsets.output;
 }

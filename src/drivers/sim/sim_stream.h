@@ -3,8 +3,8 @@
 // loopback simulator, without its thread. See loopback_sim.h for the time model.
 
 #include "asio/asio.h"
-#include "asio/sample_types.h"
 #include "drivers/sim/loopback_sim.h"
+#include "engine/sample_format.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // Win32 platform and created through the real registry and COM runtime. Each test registers the
 // DLL with regsvr32, scripts its settings with reg.exe as a user would, and unregisters it again.
 
-#include "asio/driver_catalog.h"
+#include "catalog/driver_catalog.h"
 #include "drivers/sim/loopback_sim.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 #include "app/resource_ids.h"
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 
 void CTarveloDlg::OnMeasure() {
     EnableControl(ctl::kMeasure, false);
@@ -48,6 +48,8 @@ void CTarveloDlg::OnAllocateBuffers() {
     m_outputInfo.isInput = ASIOFalse;
     m_asio->getChannelInfo(&m_inputInfo);
     m_asio->getChannelInfo(&m_outputInfo);
+    m_reportedInputLatency = inputLatency;
+    m_reportedOutputLatency = outputLatency;
     m_sampleLayout = layoutOf(m_outputInfo.type);
     m_sampleBytes = m_sampleLayout.bytes;
 
@@ -57,18 +59,17 @@ void CTarveloDlg::OnAllocateBuffers() {
 }
 
 void CTarveloDlg::OnStart() {
-    if (m_asio) {
-        if (m_asio->start() != ASE_OK) {
-            MessageBox("Error starting playback/recording", "Tarvelo", MB_ICONSTOP);
-            OnStop();
-            OnFreeBuffers();
-        } else {
-            m_streamRunning = true;
-            EnableControl(ctl::kStart, false);
-            EnableControl(ctl::kFreeBuffers, false);
-            EnableControl(ctl::kStop, true);
-            EnableControl(ctl::kMeasureLatency, true);
-        }
+    // Without a driver only the driver call is skipped; the controls move on as after a start.
+    if (m_asio && m_asio->start() != ASE_OK) {
+        MessageBox("Error starting playback/recording", "Tarvelo", MB_ICONSTOP);
+        OnStop();
+        OnFreeBuffers();
+    } else {
+        m_streamRunning = m_asio != nullptr;
+        EnableControl(ctl::kStart, false);
+        EnableControl(ctl::kFreeBuffers, false);
+        EnableControl(ctl::kStop, true);
+        EnableControl(ctl::kMeasureLatency, true);
     }
     if (m_autoMeasure) {
         DispatchCommand(ctl::kMeasureLatency);
@@ -76,16 +77,17 @@ void CTarveloDlg::OnStart() {
 }
 
 void CTarveloDlg::OnStop() {
-    if (m_asio) {
-        if (m_asio->stop() != ASE_OK) {
-            MessageBox("Error stopping playback/recording", "Tarvelo", MB_ICONSTOP);
-        } else {
-            m_streamRunning = false;
-            EnableControl(ctl::kStart, true);
-            EnableControl(ctl::kFreeBuffers, true);
-            EnableControl(ctl::kStop, false);
-            EnableControl(ctl::kMeasureLatency, false);
-        }
+    const bool stopped = !m_asio || m_asio->stop() == ASE_OK;
+    // Whatever stop answered, the driver is asked once per start: its buffers may be gone by the
+    // time the dialog quits.
+    m_streamRunning = false;
+    if (!stopped) {
+        MessageBox("Error stopping playback/recording", "Tarvelo", MB_ICONSTOP);
+    } else {
+        EnableControl(ctl::kStart, true);
+        EnableControl(ctl::kFreeBuffers, true);
+        EnableControl(ctl::kStop, false);
+        EnableControl(ctl::kMeasureLatency, false);
     }
     if (m_autoMeasure) {
         DispatchCommand(ctl::kFreeBuffers);

@@ -1,7 +1,6 @@
 #include "app/resource_ids.h"
+#include "app/tarvelo_dlg.h"
 #include "engine/buffer_sizes.h"
-#include "engine/callback_gate.h"
-#include "engine/tarvelo_dlg.h"
 
 #include <cmath>
 #include <cstdio>
@@ -74,7 +73,7 @@ void CTarveloDlg::OpenSelectedDriver() {
     }
     ASIOSampleRate rate = 0.0;
     m_asio->getSampleRate(&rate);
-    m_sampleRate = rate;
+    m_measurement.setSampleRate(rate);
     ReadBufferSizes();
     m_bufferSize = m_preferredSize;
     FillSampleRates();
@@ -139,7 +138,7 @@ void CTarveloDlg::FillSampleRates() {
         return;
     }
     list->ResetContent();
-    const ASIOSampleRate current = m_sampleRate;
+    const ASIOSampleRate current = m_measurement.sampleRate();
     for (const ASIOSampleRate* rate = kCandidateRates; *rate != 0; ++rate) {
         if (m_asio->canSampleRate(*rate) != ASE_OK) {
             continue;
@@ -162,7 +161,7 @@ void CTarveloDlg::FillBufferSizes() {
     }
     ReadBufferSizes();
     list->ResetContent();
-    const ASIOSampleRate rate = m_sampleRate;
+    const ASIOSampleRate rate = m_measurement.sampleRate();
     const bool showTime = std::isfinite(rate) && rate > 0;
     for (BufferSizeWalk walk(m_minSize, m_maxSize, m_granularity); !walk.done(); walk.next()) {
         char text[64];
@@ -204,7 +203,7 @@ void CTarveloDlg::OnSelchangeSampleRate() {
     if (m_asio->setSampleRate(rate) != ASE_OK) {
         return;
     }
-    m_sampleRate = rate;
+    m_measurement.setSampleRate(rate);
     FillSampleRates();
     FillBufferSizes();
 }
@@ -215,50 +214,21 @@ void CTarveloDlg::OnResetRequest() {
         return;
     }
     m_resetPending = 0;
+    ++m_resetsHandled;
     CWnd* driverList = GetDlgItem(ctl::kDriverList);
     const int sel = driverList ? driverList->GetCurSel() : -1;
     if (m_asio) {
+        m_measurement.disarm();
+        m_awaitingResult = false;
         m_asio->stop();
         m_streamRunning = false;
-        // A measurement cut short by the reset must not stay armed over buffers that are
-        // about to go away.
-        m_measuring = 0;
-        m_awaitingResult = false;
+        // A driver may return from stop while a buffer switch is still running on its thread:
+        // nothing is freed before that switch has left the dialog.
+        QuiesceCallbacks();
         m_asio->disposeBuffers();
         m_drivers.CloseDriver(sel);
         m_asio = nullptr;
     }
     ReleaseChannelArray();
     OnSelchangeDriver();
-}
-
-void SampleRateDidChangeCallback(ASIOSampleRate sRate) {
-    CallbackScope scope;
-    if (!scope || !g_pMainDlg) {
-        return;
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "Sample rate has changed: %.0f", sRate);
-    g_pMainDlg->m_sampleRate = sRate;
-    ShowMessageBox(text, "Tarvelo", MB_ICONINFORMATION);
-}
-
-ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void*, double*) {
-    switch (selector) {
-    case kAsioSelectorSupported:
-        return value == kAsioEngineVersion || value == kAsioResetRequest ? 1 : 0;
-    case kAsioEngineVersion:
-        return 2;
-    case kAsioResetRequest: {
-        CallbackScope scope;
-        if (scope && g_pMainDlg) {
-            ShowMessageBox("The driver requested ASIO reset", "Tarvelo", MB_ICONINFORMATION);
-            g_pMainDlg->m_resetPending = 1;
-            g_pMainDlg->PostMessage(WM_COMMAND, ID_RESET_REQUEST, 0);
-        }
-        return 1;
-    }
-    default:
-        return 0;
-    }
 }

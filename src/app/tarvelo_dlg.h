@@ -1,22 +1,22 @@
 #pragma once
-// The main dialog. It holds the whole latency test: the driver catalog, the measurement state,
-// the driver setup, the Measure! chain and the pulse detection. Its window side lives in app/,
-// its engine handlers in engine/.
+// The main dialog. It holds the whole latency test: the driver catalog, the driver setup, the
+// Measure! chain and one measurement (engine/measurement.h), which it arms and whose typed
+// result it shows.
 //
 // Threads. The user-interface thread runs every handler. A thread of the driver's choosing runs
-// the four host callbacks, which reach the dialog only through g_pMainDlg. Fields both threads
-// touch while a measurement can run are atomics. The rest of what the buffer-switch callback
-// reads (channel array, counts, buffer size, sample bytes and layout, driver) is written by the
-// user-interface thread only while no measurement is armed; arming's release store of
-// m_measuring publishes it, and the callback reads it only after its acquire load sees 1.
+// the four host callbacks (host_callbacks.cpp), which reach the dialog only through g_pMainDlg
+// and the callback gate. What crosses threads is the measurement's (its contract is in its
+// header) and m_resetPending. The driver pointer the buffer-switch callback reads is written by
+// the user-interface thread only while no measurement is armed and no callback is in the gate.
 
 #include "asio/asio.h"
-#include "asio/driver_catalog.h"
-#include "asio/sample_types.h"
+#include "catalog/driver_catalog.h"
+#include "engine/measurement.h"
 #include "framework/framework.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 class CTarveloDlg : public CDialog {
 public:
@@ -52,9 +52,14 @@ public:
     void OnStop();
     void OnFreeBuffers();
 
-    // Pulse detection.
+    // Arming the measurement, and its sensitivity.
     void OnMeasureLatency();
     void OnSelchangeSensitivity();
+
+    // The buffers as allocated now, for the measurement.
+    StreamSnapshot CurrentStream() const;
+    // The buffer-switch callback's way in, on the driver's thread.
+    void OnBufferSwitch(ASIOLong doubleBufferIndex);
 
     // The channel array: one record per channel in use, inputs first, channelNum from 0 in each
     // group. Null when memory is short. Every place that needs the array builds it here.
@@ -79,14 +84,18 @@ public:
     std::int32_t m_preferredSize = 0;
     std::int32_t m_granularity = 0;
     std::int32_t m_bufferSize = 0;
-    std::atomic<ASIOSampleRate> m_sampleRate{0.0};
     std::int32_t m_sampleBytes = 0;
     // The sample format of every buffer, taken from output channel 0 with m_sampleBytes.
     SampleLayout m_sampleLayout{};
-    std::atomic<std::int32_t> m_measuring{0};
-    std::atomic<std::int32_t> m_switchCount{0};
-    std::atomic<std::int32_t> m_sensitivity{2};
+    ASIOLong m_reportedInputLatency = 0;
+    ASIOLong m_reportedOutputLatency = 0;
     ASIOCallbacks m_callbacks{};
+    // Owns the armed flag, switch count, sensitivity and sample rate.
+    Measurement m_measurement;
+    // The result of the last measurement shown, none before the first.
+    std::optional<MeasurementResult> m_lastResult;
+    // Reset requests handled so far, for a caller that wants to run a measurement again.
+    int m_resetsHandled = 0;
 
     void* m_hIcon = nullptr;
 
@@ -109,6 +118,8 @@ private:
     void FailOpen(int sel);
     void ReadBufferSizes();
     void OnResetRequest();
+    // Waits until no callback is inside the dialog; later ones find the measurement disarmed.
+    void QuiesceCallbacks();
 
     void EnableControl(int id, bool enable);
     void SetControlText(int id, const char* format, ...)
@@ -118,8 +129,8 @@ private:
         ;
     // Runs a step of the chain as a command to the dialog itself, nested on this thread.
     void DispatchCommand(int id);
-    // The result posted by the buffer-switch callback: latency in samples, 0 for none.
-    void OnResult(std::int32_t samples);
+    // The buffer-switch callback posted that the measurement ended.
+    void OnResult();
     // Ends a measurement on the user-interface thread: Measure Latency enabled again, and in
     // chain mode the stream stopped.
     void EndMeasurement();
@@ -128,7 +139,7 @@ private:
 // The one main dialog, for the driver's callbacks. Set by the constructor, never cleared.
 extern CTarveloDlg* g_pMainDlg;
 
-// The host callbacks handed to the driver; they run on the driver's thread.
+// The host callbacks handed to the driver (host_callbacks.cpp); they run on the driver's thread.
 void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool directProcess);
 ASIOTime* BufferSwitchTimeInfoCallback(ASIOTime* params, ASIOLong doubleBufferIndex,
                                        ASIOBool directProcess);

@@ -1,8 +1,8 @@
-#include "engine/tarvelo_dlg.h"
+#include "app/tarvelo_dlg.h"
 
+#include "app/callback_gate.h"
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
-#include "engine/callback_gate.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -34,6 +34,7 @@ CTarveloDlg::~CTarveloDlg() {
     }
     if (m_asio && m_streamRunning) {
         m_asio->stop();
+        m_streamRunning = false;
     }
     if (m_bufferInfos) {
         if (m_asio) {
@@ -45,6 +46,13 @@ CTarveloDlg::~CTarveloDlg() {
         m_drivers.CloseDriver(m_driverIndex);
     }
     m_asio = nullptr;
+}
+
+void CTarveloDlg::QuiesceCallbacks() {
+    if (g_pMainDlg == this) {
+        MainDialogGate().closeAndWait();
+        MainDialogGate().open();
+    }
 }
 
 ASIOBufferInfo* CTarveloDlg::BuildChannelArray(int numInputs, int numOutputs) {
@@ -110,7 +118,7 @@ void CTarveloDlg::DispatchCommand(int id) {
 
 bool CTarveloDlg::OnCommand(WParam wParam, LParam lParam) {
     if (wParam == ID_RESULT) {
-        OnResult(static_cast<std::int32_t>(lParam));
+        OnResult();
         return false;
     }
     if (wParam == ID_RESET_REQUEST) {

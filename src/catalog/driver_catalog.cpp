@@ -1,4 +1,4 @@
-#include "asio/driver_catalog.h"
+#include "catalog/driver_catalog.h"
 
 #include <algorithm>
 #include <cstddef>

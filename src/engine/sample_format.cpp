@@ -1,5 +1,6 @@
-#include "engine/pulse_signal.h"
+#include "engine/sample_format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -90,4 +91,35 @@ std::int32_t findFirstAbove(const void* half, std::int32_t frames, SampleLayout 
     default:
         return scan<std::int32_t>(half, frames, threshold);
     }
+}
+
+double readNormalised(const void* buffer, int index, SampleLayout layout) {
+    const auto* at = static_cast<const std::uint8_t*>(buffer) + index * layout.bytes;
+    if (layout.encoding == SampleEncoding::Float) {
+        if (layout.bytes == 4) {
+            float v;
+            std::memcpy(&v, at, 4);
+            return v;
+        }
+        double v;
+        std::memcpy(&v, at, 8);
+        return v;
+    }
+    return std::ldexp(readInteger(at, layout.bytes), 1 - layout.bits);
+}
+
+void writeNormalised(void* buffer, int index, double value, SampleLayout layout) {
+    auto* at = static_cast<std::uint8_t*>(buffer) + index * layout.bytes;
+    if (layout.encoding == SampleEncoding::Float) {
+        if (layout.bytes == 4) {
+            const auto v = static_cast<float>(value);
+            std::memcpy(at, &v, 4);
+        } else {
+            std::memcpy(at, &value, 8);
+        }
+        return;
+    }
+    const double fullScale = std::ldexp(1.0, layout.bits - 1);
+    const double scaled = std::clamp(std::nearbyint(value * fullScale), -fullScale, fullScale - 1);
+    writeInteger(at, layout.bytes, static_cast<std::int32_t>(scaled));
 }
