@@ -38,7 +38,10 @@ private:
 };
 
 // The gate of the one main dialog.
-CallbackGate& MainDialogGate();
+inline CallbackGate& MainDialogGate() {
+    static CallbackGate gate;
+    return gate;
+}
 
 // Holds the gate for one callback; false when the dialog is closing or gone.
 class CallbackScope {

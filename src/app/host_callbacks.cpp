@@ -8,6 +8,15 @@
 
 #include <cstdio>
 
+CTarveloDlg* g_pMainDlg = nullptr;
+
+void CTarveloDlg::QuiesceCallbacks() {
+    if (g_pMainDlg == this) {
+        MainDialogGate().closeAndWait();
+        MainDialogGate().open();
+    }
+}
+
 void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool) {
     CallbackScope scope;
     if (scope && g_pMainDlg) {

@@ -4,17 +4,6 @@
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <new>
-
-CTarveloDlg* g_pMainDlg = nullptr;
-
-CallbackGate& MainDialogGate() {
-    static CallbackGate gate;
-    return gate;
-}
-
 CTarveloDlg::CTarveloDlg(CDialog* parent)
     : CDialog(kMainDialogTemplate, parent)
     , m_hIcon(LoadAppIcon(IDR_MAINFRAME)) {
@@ -46,74 +35,6 @@ CTarveloDlg::~CTarveloDlg() {
         m_drivers.CloseDriver(m_driverIndex);
     }
     m_asio = nullptr;
-}
-
-void CTarveloDlg::QuiesceCallbacks() {
-    if (g_pMainDlg == this) {
-        MainDialogGate().closeAndWait();
-        MainDialogGate().open();
-    }
-}
-
-ASIOBufferInfo* CTarveloDlg::BuildChannelArray(int numInputs, int numOutputs) {
-    if (numInputs < 0 || numOutputs < 0) {
-        return nullptr;
-    }
-    const auto count = static_cast<std::size_t>(numInputs) + static_cast<std::size_t>(numOutputs);
-    auto* infos = new (std::nothrow) ASIOBufferInfo[count]{};
-    if (!infos) {
-        return nullptr;
-    }
-    for (int i = 0; i < numInputs; ++i) {
-        infos[i].isInput = ASIOTrue;
-        infos[i].channelNum = i;
-    }
-    for (int k = 0; k < numOutputs; ++k) {
-        infos[numInputs + k].isInput = ASIOFalse;
-        infos[numInputs + k].channelNum = k;
-    }
-    return infos;
-}
-
-void CTarveloDlg::ReleaseChannelArray() {
-    delete[] m_bufferInfos;
-    m_bufferInfos = nullptr;
-}
-
-void CTarveloDlg::SetStatusText(const char* format, ...) {
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (length <= 0) {
-        return;
-    }
-    if (CWnd* status = GetDlgItem(ctl::kStatus)) {
-        status->SetWindowText(text);
-    }
-    DebugOutput(text);
-}
-
-void CTarveloDlg::EnableControl(int id, bool enable) {
-    if (CWnd* control = GetDlgItem(id)) {
-        control->EnableWindow(enable);
-    }
-}
-
-void CTarveloDlg::SetControlText(int id, const char* format, ...) {
-    char text[64];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (CWnd* control = GetDlgItem(id)) {
-        control->SetWindowText(text);
-    }
-}
-
-void CTarveloDlg::DispatchCommand(int id) {
-    SendMessage(WM_COMMAND, makeCommandWParam(static_cast<unsigned>(id), BN_CLICKED), 0);
 }
 
 bool CTarveloDlg::OnCommand(WParam wParam, LParam lParam) {

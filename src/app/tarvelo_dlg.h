@@ -12,6 +12,7 @@
 #include "asio/asio.h"
 #include "catalog/driver_catalog.h"
 #include "engine/measurement.h"
+#include "engine/threshold_method.h"
 #include "framework/framework.h"
 
 #include <atomic>
@@ -91,7 +92,7 @@ public:
     ASIOLong m_reportedOutputLatency = 0;
     ASIOCallbacks m_callbacks{};
     // Owns the armed flag, switch count, sensitivity and sample rate.
-    Measurement m_measurement;
+    Measurement m_measurement{std::make_unique<ThresholdMethod>()};
     // The result of the last measurement shown, none before the first.
     std::optional<MeasurementResult> m_lastResult;
     // Reset requests handled so far, for a caller that wants to run a measurement again.

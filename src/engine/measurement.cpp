@@ -1,10 +1,9 @@
 #include "engine/measurement.h"
 
 #include "engine/sensitivity.h"
-#include "engine/threshold_method.h"
 
-Measurement::Measurement()
-    : m_method(std::make_unique<ThresholdMethod>()) {}
+Measurement::Measurement(std::unique_ptr<DetectionMethod> method)
+    : m_method(std::move(method)) {}
 
 Measurement::~Measurement() = default;
 

@@ -15,90 +15,14 @@
 // dialog guarantees that by arming only after a result (the flag clear) or while the stream is
 // stopped, and by waiting for switches in flight before it frees anything.
 
-#include "asio/asio.h"
-#include "engine/sample_format.h"
+#include "engine/detection_method.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 static_assert(std::atomic<double>::is_always_lock_free,
               "the sample rate crosses to the driver's real-time thread");
-
-// The driver's buffers as a measurement sees them: one record per channel, inputs first.
-struct StreamSnapshot {
-    ASIOBufferInfo* channels = nullptr;
-    std::int32_t numInputs = 0;
-    std::int32_t numOutputs = 0;
-    std::int32_t frames = 0; // per buffer half
-    SampleLayout layout{};
-    // What the driver reported at allocation, carried into the result.
-    ASIOLong reportedInputLatency = 0;
-    ASIOLong reportedOutputLatency = 0;
-
-    void* input(std::int32_t channel, int half) const { return channels[channel].buffers[half]; }
-    void* output(std::int32_t channel, int half) const {
-        return channels[numInputs + channel].buffers[half];
-    }
-    std::size_t halfBytes() const {
-        return static_cast<std::size_t>(frames) * static_cast<std::size_t>(layout.bytes);
-    }
-};
-
-enum class MethodKind { Threshold, Correlation };
-
-// What the threshold method saw when it found the pulse.
-struct ThresholdFindings {
-    std::int32_t input = 0;       // the channel that crossed first
-    std::int32_t switchIndex = 0; // the armed switch that handed it over
-    std::int32_t position = 0;    // within that buffer half
-};
-
-struct MeasurementResult {
-    MethodKind method = MethodKind::Threshold;
-    std::optional<double> latencySamples; // none: nothing came back in time
-    double sampleRate = 0;
-    std::int32_t bufferSize = 0;
-    std::int32_t sensitivity = 0; // the list position in force when the measurement ended
-    ASIOLong reportedInputLatency = 0;
-    ASIOLong reportedOutputLatency = 0;
-    std::optional<ThresholdFindings> threshold;
-
-    std::optional<double> latencyMs() const {
-        if (!latencySamples || !(sampleRate > 0)) {
-            return std::nullopt;
-        }
-        return *latencySamples * 1000.0 / sampleRate;
-    }
-};
-
-// What one armed buffer switch decided.
-struct SwitchVerdict {
-    enum Kind {
-        Continue, // keep going
-        Ended,    // the method has its findings
-        TimedOut, // nothing came back within the method's time limit
-    } kind = Continue;
-    // With Ended: the latency in whole samples, as far as the switch already knows it (0 when
-    // only the analysis off this thread will tell).
-    std::int64_t wholeSamples = 0;
-};
-
-// A way of measuring: what the outputs carry at each armed switch and how the inputs are judged.
-class DetectionMethod {
-public:
-    virtual ~DetectionMethod() = default;
-    virtual MethodKind kind() const = 0;
-    // Owner's thread, disarmed: ready the method for a run over `stream`. May allocate.
-    virtual void prepare(const StreamSnapshot& stream, double sampleRate) = 0;
-    // Driver's thread: armed switch `index` (0 for the first) on buffer half `half`, with the
-    // threshold and the rate as they stand now. Real-time: no allocation, lock or wait.
-    virtual SwitchVerdict onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
-                                   std::int32_t threshold32, double sampleRate) = 0;
-    // Owner's thread, after the verdict Ended: the latency and the method's details.
-    virtual void describe(MeasurementResult& result) const = 0;
-};
 
 // Why a measurement cannot be armed.
 enum class ArmRefusal { None, NoBuffers, NoInputChannel, NoOutputChannel, UnsupportedFormat };
@@ -112,7 +36,7 @@ enum class SwitchOutcome {
 
 class Measurement {
 public:
-    Measurement();
+    explicit Measurement(std::unique_ptr<DetectionMethod> method);
     ~Measurement();
     Measurement(const Measurement&) = delete;
     Measurement& operator=(const Measurement&) = delete;

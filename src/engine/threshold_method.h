@@ -4,7 +4,7 @@
 // samples. The latency is the armed switch that handed the crossing over times the buffer size,
 // plus its position in that half.
 
-#include "engine/measurement.h"
+#include "engine/detection_method.h"
 
 class ThresholdMethod final : public DetectionMethod {
 public:
