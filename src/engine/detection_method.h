@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // The driver's buffers as a measurement sees them: one record per channel, inputs first.
 struct StreamSnapshot {
@@ -57,6 +58,18 @@ struct MeasurementResult {
     }
 };
 
+// What the outputs were handed and the inputs brought during a measurement, on one timeline:
+// sample n of every channel belongs to armed switch n / B, position n % B. Output sample n comes
+// back as input sample n + D on a loop whose round trip is D samples. Normalised: 1.0 is full
+// scale.
+struct Recording {
+    double sampleRate = 0;
+    std::int32_t bufferSize = 0;
+    std::vector<std::vector<float>> outputs;
+    std::vector<std::vector<float>> inputs;
+    std::size_t length = 0; // samples recorded in each channel
+};
+
 // What one armed buffer switch decided.
 struct SwitchVerdict {
     enum Kind {
@@ -80,6 +93,11 @@ public:
     // threshold and the rate as they stand now. Real-time: no allocation, lock or wait.
     virtual SwitchVerdict onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
                                    std::int32_t threshold32, double sampleRate) = 0;
+    // The most armed switches a run over `stream` can take, for sizing a recording.
+    virtual std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const = 0;
+    // Whether the method judges the recording rather than the buffers; the measurement then
+    // records whatever its owner asked.
+    virtual bool needsRecording() const { return false; }
     // Owner's thread, after the verdict Ended: the latency and the method's details.
-    virtual void describe(MeasurementResult& result) const = 0;
+    virtual void describe(MeasurementResult& result, const Recording& recording) const = 0;
 };

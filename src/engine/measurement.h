@@ -34,6 +34,8 @@ enum class SwitchOutcome {
     Ended,   // the result is final: tell the owner's thread
 };
 
+inline constexpr double kMaxRecordingSeconds = 30;
+
 class Measurement {
 public:
     explicit Measurement(std::unique_ptr<DetectionMethod> method);
@@ -63,6 +65,13 @@ public:
     // Owner's thread, once onBufferSwitch has reported Ended and armed() reads false.
     MeasurementResult result() const;
 
+    // Owner's thread, disarmed: whether the next measurements record what the outputs played
+    // and the inputs heard (at most kMaxRecordingSeconds). Off by default: the dialog has no use
+    // for it.
+    void setRecording(bool record) { m_recordWanted = record; }
+    // Owner's thread, after the end: the last measurement's recording, empty when none was made.
+    const Recording& recording() const { return m_recording; }
+
     void setSensitivity(std::int32_t position) {
         m_sensitivity.store(position, std::memory_order_relaxed);
     }
@@ -72,10 +81,16 @@ public:
     std::int32_t switchCount() const { return m_switchCount.load(std::memory_order_relaxed); }
 
 private:
+    void prepareRecording();
+    void record(int half, std::int32_t index); // driver's thread
+
     std::unique_ptr<DetectionMethod> m_method;
     StreamSnapshot m_stream{};
     bool m_timedOut = false;              // written with the findings, read with the result
     std::int64_t m_endedWholeSamples = 0; // driver's thread only
+    bool m_recordWanted = false;
+    bool m_recordingOn = false;
+    Recording m_recording; // sized at arming, filled by the driver's thread
 
     std::atomic<bool> m_armed{false};
     std::atomic<std::int32_t> m_switchCount{0};

@@ -62,7 +62,11 @@ SwitchVerdict ThresholdMethod::onSwitch(const StreamSnapshot& stream, int half, 
     return {SwitchVerdict::Continue};
 }
 
-void ThresholdMethod::describe(MeasurementResult& result) const {
+std::int64_t ThresholdMethod::switchLimit(const StreamSnapshot& stream, double sampleRate) const {
+    return stream.frames > 0 ? truncatedRate(sampleRate) / stream.frames + 1 : 1;
+}
+
+void ThresholdMethod::describe(MeasurementResult& result, const Recording&) const {
     result.latencySamples =
         static_cast<double>(std::int64_t{m_found.switchIndex} * m_frames + m_found.position);
     result.threshold = m_found;

@@ -12,7 +12,8 @@ public:
     void prepare(const StreamSnapshot& stream, double sampleRate) override;
     SwitchVerdict onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
                            std::int32_t threshold32, double sampleRate) override;
-    void describe(MeasurementResult& result) const override;
+    std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const override;
+    void describe(MeasurementResult& result, const Recording& recording) const override;
 
 private:
     ThresholdFindings m_found{};
