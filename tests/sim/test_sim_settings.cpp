@@ -12,9 +12,10 @@ using ::testing::HasSubstr;
 
 constexpr const char* kDefaults =
     "inputs=2,outputs=2,type=Int32LSB,rates=22050/32000/44100/48000/96000/192000,rate=48000,"
-    "min=32,max=2048,preferred=256,granularity=-1,delay=32,gain=0,invert=0,noise=off,seed=1,"
-    "route=default,pace=realtime,init=1,createfail=off,startfail=off,stopfail=off,reset_at=off,"
-    "ratechange_at=off,ratechange_to=44100,inlatency=8,outlatency=16";
+    "min=32,max=2048,preferred=256,granularity=-1,delay=32,gain=0,invert=0,converter=off,"
+    "noise=off,seed=1,floating=off,dc=off,dc_polarity=+,hum=off,hum_level=-60,ghost_gain=off,"
+    "ghost_delay=0,route=default,pace=realtime,init=1,createfail=off,startfail=off,stopfail=off,"
+    "reset_at=off,ratechange_at=off,ratechange_to=44100,inlatency=8,outlatency=16";
 
 SimSettings parsed(std::string_view text) {
     SimSettings settings;
@@ -29,12 +30,14 @@ TEST(SimSettingsText, DefaultsFormatAsDocumented) {
 }
 
 TEST(SimSettingsText, ReadsEveryKey) {
-    const SimSettings s = parsed(
-        " inputs = 4 ; outputs=3, type=Float32LSB, rates=44100:48000, rate=44100, min=64, "
-        "max=1024, preferred=128, granularity=64, delay=1000, gain=-3.5, invert=yes, "
-        "noise=-80.25, seed=18446744073709551615, route=0>2:2>-:1>0, pace=FreeWheel, init=0, "
-        "createfail=ASE_NoMemory, startfail=HWMalfunction, stopfail=-12, reset_at=7, "
-        "ratechange_at=0, ratechange_to=96000, inlatency=0, outlatency=100");
+    const SimSettings s =
+        parsed(" inputs = 4 ; outputs=3, type=Float32LSB, rates=44100:48000, rate=44100, min=64, "
+               "max=1024, preferred=128, granularity=64, delay=1000.25, gain=-3.5, invert=yes, "
+               "converter=on, noise=-80.25, seed=18446744073709551615, floating=on, dc=-50, "
+               "dc_polarity=-, hum=60, hum_level=-70.5, ghost_gain=-30, ghost_delay=12, "
+               "route=0>2:2>-:1>0, pace=FreeWheel, init=0, createfail=ASE_NoMemory, "
+               "startfail=HWMalfunction, stopfail=-12, reset_at=7, ratechange_at=0, "
+               "ratechange_to=96000, inlatency=0, outlatency=100");
     EXPECT_EQ(s.inputs, 4);
     EXPECT_EQ(s.outputs, 3);
     EXPECT_EQ(s.sampleType, ASIOSTFloat32LSB);
@@ -44,11 +47,20 @@ TEST(SimSettingsText, ReadsEveryKey) {
     EXPECT_EQ(s.maxBufferSize, 1024);
     EXPECT_EQ(s.preferredBufferSize, 128);
     EXPECT_EQ(s.granularity, 64);
-    EXPECT_EQ(s.loopDelay, 1000);
+    EXPECT_EQ(s.loopDelay, 1000.25);
+    EXPECT_EQ(s.alignmentDelay(), 1000.25) << "the converter's group delay is part of the delay";
     EXPECT_EQ(s.loopGainDb, -3.5);
     EXPECT_TRUE(s.invertPolarity);
+    EXPECT_TRUE(s.converterFilter);
     EXPECT_EQ(s.noiseDbfs, -80.25);
     EXPECT_EQ(s.noiseSeed, 18446744073709551615u);
+    EXPECT_EQ(s.floatingDbfs, -6);
+    EXPECT_EQ(s.dcDbfs, -50);
+    EXPECT_TRUE(s.negativeDc);
+    EXPECT_EQ(s.humHz, 60);
+    EXPECT_EQ(s.humDbfs, -70.5);
+    EXPECT_EQ(s.ghostGainDb, -30);
+    EXPECT_EQ(s.ghostDelay, 12);
     ASSERT_TRUE(s.routing);
     EXPECT_THAT(*s.routing, ElementsAre(2, 0, kNoCable));
     EXPECT_EQ(s.sourceOf(0), 2);
@@ -72,7 +84,9 @@ TEST(SimSettingsText, FormatReadsBackToTheSameSettings) {
           "noise=-80.125,seed=99,route=0>2:2>-:1>0,pace=freewheel,createfail=-3,stopfail=NoClock,"
           "reset_at=7",
           "cable=off,rates=none,type=Int32LSB20,invert=1,init=-1,min=3000,max=20,granularity=0",
-          "route=1>1,inputs=3"}) {
+          "route=1>1,inputs=3",
+          "delay=99.125,converter=1,floating=-12.5,dc=-33.25,dc_polarity=-,hum=50,hum_level=-3,"
+          "ghost_gain=6.5,ghost_delay=4194304"}) {
         SCOPED_TRACE(text);
         const SimSettings first = parsed(text);
         const std::string formatted = formatSimSettings(first);
@@ -84,6 +98,12 @@ TEST(SimSettingsText, FormatReadsBackToTheSameSettings) {
         EXPECT_EQ(second.loopGainDb, first.loopGainDb);
         EXPECT_EQ(second.noiseDbfs, first.noiseDbfs);
         EXPECT_EQ(second.createBuffersFailure, first.createBuffersFailure);
+        EXPECT_EQ(second.loopDelay, first.loopDelay);
+        EXPECT_EQ(second.floatingDbfs, first.floatingDbfs);
+        EXPECT_EQ(second.dcDbfs, first.dcDbfs);
+        EXPECT_EQ(second.negativeDc, first.negativeDc);
+        EXPECT_EQ(second.humDbfs, first.humDbfs);
+        EXPECT_EQ(second.ghostGainDb, first.ghostGainDb);
     }
 }
 
@@ -96,6 +116,8 @@ TEST(SimSettingsText, OffersShortFormsForCablesAndTypes) {
     EXPECT_EQ(parsed("type=int16lsb").sampleType, ASIOSTInt16LSB);
     EXPECT_EQ(parsed("rates=none").acceptedRates, std::vector<double>{});
     EXPECT_EQ(parsed("noise=-40,noise=off").noiseDbfs, std::nullopt);
+    EXPECT_EQ(parsed("floating=on,floating=off").floatingDbfs, std::nullopt);
+    EXPECT_EQ(parsed("hum=60,hum=none").humHz, 0);
     EXPECT_EQ(parsed("reset_at=3,reset_at=never").resetRequestAtSwitch, -1);
     EXPECT_EQ(parsed("createfail=ASE_OK").createBuffersFailure, ASE_OK);
 }
@@ -125,8 +147,19 @@ TEST(SimSettingsText, NamesTheBadKeyOrValueAndWhatIsValid) {
         {"rate=inf", "bad value 'inf' for rate"},
         {"min=1.5", "bad value '1.5' for min: expected a 32-bit whole number"},
         {"max=4294967296", "bad value '4294967296' for max"},
-        {"delay=-1", "bad value '-1' for delay: expected a whole number of samples from 0"},
+        {"delay=-1", "bad value '-1' for delay: expected a number of samples from 0"},
         {"delay=4194305", "for delay"},
+        {"delay=nan", "for delay"},
+        {"delay=10.25", "delay 10.25 is less than the group delay of the filter it needs"},
+        {"delay=20,converter=on", "delay 20 is less than the group delay"},
+        {"converter=maybe", "for converter"},
+        {"floating=loud", "for floating: expected on (noise at -6 dBFS peak), off, or a peak"},
+        {"dc=1e999", "for dc"},
+        {"dc_polarity=negative", "for dc_polarity: expected + or -"},
+        {"hum=55", "bad value '55' for hum: expected 50, 60 (Hz) or off"},
+        {"hum_level=off", "for hum_level"},
+        {"ghost_gain=x", "for ghost_gain"},
+        {"ghost_delay=2.5", "for ghost_delay: expected a whole number of samples"},
         {"gain=loud", "bad value 'loud' for gain"},
         {"invert=maybe", "bad value 'maybe' for invert"},
         {"noise=quiet", "for noise: expected a peak level in dBFS, or off"},

@@ -500,7 +500,7 @@ void LoopbackSimulator::runSwitchThread(SimStream* stream) {
         if (!deliverDeviceEvents(switchIndex, callbacks)) {
             break;
         }
-        stream->fillInputs(switchIndex);
+        stream->fillInputs(switchIndex, m_sampleRate.load());
         publishPosition(static_cast<std::uint64_t>(switchIndex) * bufferSize,
                         nanosecondsOf(Clock::now()));
         callbacks.bufferSwitch(static_cast<ASIOLong>(switchIndex % 2), ASIOFalse);

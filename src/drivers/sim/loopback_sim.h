@@ -91,11 +91,28 @@ struct SimSettings {
     ASIOLong inputSafetyOffset = 8;
     ASIOLong outputSafetyOffset = 16;
 
-    int loopDelay = 32; // samples between an output connector and the input it is wired to
+    // Samples from an output connector to the input it is wired to, fractions allowed. It is the
+    // true alignment delay: the converter filter's group delay is part of it, not added to it.
+    double loopDelay = 32;
     double loopGainDb = 0;
     bool invertPolarity = false;
-    std::optional<double> noiseDbfs; // peak level of uniform white noise added to every input
-    std::uint64_t noiseSeed = 1;     // the noise restarts from this seed at every start
+    // A linear-phase low-pass at 0.45 times the rate on every cable, as converters have.
+    bool converterFilter = false;
+    // What real inputs add to whatever they hear: a DC offset, mains hum (a sine at humHz, 0 for
+    // none), white noise on every input and, on inputs with no cable, the loud noise of a
+    // floating input. Levels are peaks; the noises restart from noiseSeed at every start. The
+    // sum saturates at full scale, as a converter does.
+    std::optional<double> dcDbfs;
+    bool negativeDc = false;
+    int humHz = 0;
+    double humDbfs = -60;
+    std::optional<double> noiseDbfs;
+    std::optional<double> floatingDbfs;
+    std::uint64_t noiseSeed = 1;
+    // A second path from output k to input k, cable or not, as an interface's internal mixer or
+    // loopback channel makes: digital, so neither filtered nor inverted.
+    std::optional<double> ghostGainDb;
+    int ghostDelay = 0; // samples
     // routing[i] is the output that input i hears, or kNoCable; inputs past its end hear nothing.
     // Absent: output k is wired to input k for every k below both counts.
     std::optional<std::vector<int>> routing;
@@ -126,8 +143,17 @@ struct SimSettings {
         ASIOLong output = 0;
     };
     Offsets reportedOffsets() const;
-    ASIOLong unreportedDelay() const;
+    double unreportedDelay() const;
+    // Where an output sample's energy is centred at the input, in samples after it was played:
+    // a host that counts switches measures 2B + alignmentDelay().
+    double alignmentDelay() const { return loopDelay; }
+    // The group delay of the filter a cable needs for a fractional delay or the converter model;
+    // 0 when the cable is a plain shift. It is part of loopDelay, so loopDelay may not be less.
+    double cableFilterDelay() const;
 };
+
+// The cable filter has 2 * kCableFilterHalfLength + 1 taps.
+inline constexpr int kCableFilterHalfLength = 24;
 
 // Whether the settings describe a simulator that can run; `error` names the first bad field.
 bool validateSimSettings(const SimSettings& settings, std::string* error);

@@ -245,6 +245,23 @@ std::string formatRoute(const std::optional<std::vector<int>>& routing) {
     return text;
 }
 
+// A level in dB, or off.
+bool parseLevel(std::string_view text, std::optional<double>& out) {
+    double level = 0;
+    if (isOff(text)) {
+        out.reset();
+    } else if (parseReal(text, level)) {
+        out = level;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string formatLevel(const std::optional<double>& level) {
+    return level ? formatReal(*level) : std::string("off");
+}
+
 bool parseFlag(std::string_view text, bool& out) {
     if (text == "1" || sameWord(text, "true") || sameWord(text, "yes") || sameWord(text, "on")) {
         out = true;
@@ -265,6 +282,13 @@ struct Key {
     bool (*parse)(std::string_view value, SimSettings& into);
     std::string (*format)(const SimSettings& settings);
 };
+
+// What an open input with its gain turned up picks up.
+constexpr double kFloatingInputDbfs = -6;
+
+bool isMainsFrequency(std::int64_t hertz) {
+    return hertz == 50 || hertz == 60;
+}
 
 bool parseChannelCount(std::string_view text, int& out) {
     std::int64_t count = 0;
@@ -316,37 +340,76 @@ const std::array kKeys{
     Key{"granularity", "a 32-bit whole number (-1: powers of two)",
         [](std::string_view v, SimSettings& s) { return parseLong(v, s.granularity); },
         [](const SimSettings& s) { return std::to_string(s.granularity); }},
-    Key{"delay", "a whole number of samples from 0 to 4194304",
+    Key{"delay", "a number of samples from 0 to 4194304, fractions allowed (e.g. 100.25)",
         [](std::string_view v, SimSettings& s) {
-            std::int64_t delay = 0;
-            const bool ok = parseWholeIn(v, 0, kMaxLoopDelay, delay);
-            s.loopDelay = ok ? static_cast<int>(delay) : s.loopDelay;
+            double delay = 0;
+            const bool ok = parseReal(v, delay) && delay >= 0 && delay <= kMaxLoopDelay;
+            s.loopDelay = ok ? delay : s.loopDelay;
             return ok;
         },
-        [](const SimSettings& s) { return std::to_string(s.loopDelay); }},
+        [](const SimSettings& s) { return formatReal(s.loopDelay); }},
     Key{"gain", "a gain in dB",
         [](std::string_view v, SimSettings& s) { return parseReal(v, s.loopGainDb); },
         [](const SimSettings& s) { return formatReal(s.loopGainDb); }},
     Key{"invert", "1 or 0 (also on/off, yes/no, true/false)",
         [](std::string_view v, SimSettings& s) { return parseFlag(v, s.invertPolarity); },
         [](const SimSettings& s) { return std::string(s.invertPolarity ? "1" : "0"); }},
+    Key{"converter", "on or off (also 1/0, yes/no, true/false)",
+        [](std::string_view v, SimSettings& s) { return parseFlag(v, s.converterFilter); },
+        [](const SimSettings& s) { return std::string(s.converterFilter ? "on" : "off"); }},
     Key{"noise", "a peak level in dBFS, or off",
-        [](std::string_view v, SimSettings& s) {
-            double level = 0;
-            if (isOff(v)) {
-                s.noiseDbfs.reset();
-                return true;
-            }
-            const bool ok = parseReal(v, level);
-            s.noiseDbfs = ok ? std::optional<double>(level) : s.noiseDbfs;
-            return ok;
-        },
-        [](const SimSettings& s) {
-            return s.noiseDbfs ? formatReal(*s.noiseDbfs) : std::string("off");
-        }},
+        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.noiseDbfs); },
+        [](const SimSettings& s) { return formatLevel(s.noiseDbfs); }},
     Key{"seed", "a whole number from 0 to 18446744073709551615",
         [](std::string_view v, SimSettings& s) { return parseWhole(v, s.noiseSeed); },
         [](const SimSettings& s) { return std::to_string(s.noiseSeed); }},
+    Key{"floating", "on (noise at -6 dBFS peak), off, or a peak level in dBFS",
+        [](std::string_view v, SimSettings& s) {
+            if (sameWord(v, "on")) {
+                s.floatingDbfs = kFloatingInputDbfs;
+                return true;
+            }
+            return parseLevel(v, s.floatingDbfs);
+        },
+        [](const SimSettings& s) { return formatLevel(s.floatingDbfs); }},
+    Key{"dc", "a level in dBFS, or off",
+        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.dcDbfs); },
+        [](const SimSettings& s) { return formatLevel(s.dcDbfs); }},
+    Key{"dc_polarity", "+ or -",
+        [](std::string_view v, SimSettings& s) {
+            if (v != "+" && v != "-") {
+                return false;
+            }
+            s.negativeDc = v == "-";
+            return true;
+        },
+        [](const SimSettings& s) { return std::string(s.negativeDc ? "-" : "+"); }},
+    Key{"hum", "50, 60 (Hz) or off",
+        [](std::string_view v, SimSettings& s) {
+            std::int64_t hertz = 0;
+            if (!isOff(v) && !(parseWhole(v, hertz) && isMainsFrequency(hertz))) {
+                return false;
+            }
+            s.humHz = static_cast<int>(hertz);
+            return true;
+        },
+        [](const SimSettings& s) {
+            return s.humHz != 0 ? std::to_string(s.humHz) : std::string("off");
+        }},
+    Key{"hum_level", "a peak level in dBFS",
+        [](std::string_view v, SimSettings& s) { return parseReal(v, s.humDbfs); },
+        [](const SimSettings& s) { return formatReal(s.humDbfs); }},
+    Key{"ghost_gain", "a gain in dB, or off",
+        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.ghostGainDb); },
+        [](const SimSettings& s) { return formatLevel(s.ghostGainDb); }},
+    Key{"ghost_delay", "a whole number of samples from 0 to 4194304",
+        [](std::string_view v, SimSettings& s) {
+            std::int64_t delay = 0;
+            const bool ok = parseWholeIn(v, 0, kMaxLoopDelay, delay);
+            s.ghostDelay = ok ? static_cast<int>(delay) : s.ghostDelay;
+            return ok;
+        },
+        [](const SimSettings& s) { return std::to_string(s.ghostDelay); }},
     Key{"route",
         "default, none, or input>output pairs separated by ':' or '/', each input once, "
         "'-' for no cable (e.g. 0>1:1>-)",
@@ -429,6 +492,11 @@ bool isRate(double rate) {
 
 } // namespace
 
+double SimSettings::cableFilterDelay() const {
+    const double fraction = loopDelay - std::floor(loopDelay);
+    return converterFilter || fraction != 0 ? kCableFilterHalfLength + fraction : 0.0;
+}
+
 int SimSettings::sourceOf(int input) const {
     if (!routing) {
         return input < outputs ? input : kNoCable;
@@ -454,15 +522,31 @@ bool validateSimSettings(const SimSettings& s, std::string* error) {
     if (!isRate(s.sampleRate) || !isRate(s.rateChangeTo)) {
         return setError(error, "rate and ratechange_to must be finite numbers above 0");
     }
-    if (s.loopDelay < 0 || s.loopDelay > kMaxLoopDelay) {
-        return setError(error, "delay must be from 0 to 4194304 samples");
+    if (!(s.loopDelay >= 0 && s.loopDelay <= kMaxLoopDelay) || s.ghostDelay < 0 ||
+        s.ghostDelay > kMaxLoopDelay) {
+        return setError(error, "delay and ghost_delay must be from 0 to 4194304 samples");
+    }
+    if (s.loopDelay < s.cableFilterDelay()) {
+        return setError(error, "delay " + formatReal(s.loopDelay) +
+                                   " is less than the group delay of the filter it needs, " +
+                                   formatReal(s.cableFilterDelay()) +
+                                   " samples: fractional delays and converter=on need at least " +
+                                   std::to_string(kCableFilterHalfLength) + " samples");
     }
     if (s.inputSafetyOffset < 0 || s.inputSafetyOffset > kMaxSimBufferSize ||
         s.outputSafetyOffset < 0 || s.outputSafetyOffset > kMaxSimBufferSize) {
         return setError(error, "inlatency and outlatency must be from 0 to 1048576 samples");
     }
-    if (!std::isfinite(s.loopGainDb) || (s.noiseDbfs && !std::isfinite(*s.noiseDbfs))) {
-        return setError(error, "gain and noise must be finite numbers");
+    for (const std::optional<double>& level :
+         {std::optional(s.loopGainDb), s.noiseDbfs, s.floatingDbfs, s.dcDbfs,
+          std::optional(s.humDbfs), s.ghostGainDb}) {
+        if (level && !std::isfinite(*level)) {
+            return setError(error, "gain, noise, floating, dc, hum_level and ghost_gain must be "
+                                   "finite numbers");
+        }
+    }
+    if (s.humHz != 0 && !isMainsFrequency(s.humHz)) {
+        return setError(error, "hum must be 50 or 60 Hz, or off");
     }
     if (s.resetRequestAtSwitch < -1 || s.rateChangeAtSwitch < -1) {
         return setError(error, "reset_at and ratechange_at must be a switch number or off");
@@ -538,22 +622,28 @@ const char* simSettingsHelp() {
            "(channel counts, 0 to 64), type (sample type by name, e.g. Int24LSB, or number), "
            "rates (accepted rates separated by '/', or none), rate (current rate), min, max, "
            "preferred and granularity (buffer sizes reported; granularity -1 means powers of "
-           "two), delay (loop delay in samples), gain (dB), invert (polarity, 1 or 0), noise "
-           "(peak dBFS, or off) and seed, route (input>output pairs such as 0>1:1>-, '-' for no "
-           "cable, or default or none), cable=off (no cable at all), pace (realtime or "
-           "freewheel), init (what init returns), createfail, startfail and stopfail (an error "
-           "such as ASE_HWMalfunction, or off), reset_at and ratechange_at (switch numbers for a "
-           "reset request and a rate change, or off), ratechange_to (the new rate), inlatency "
-           "and outlatency (safety offsets in samples that getLatencies adds to the buffer size).";
+           "two), delay (loop delay in samples; a fraction such as 100.25 is band-limited), gain "
+           "(dB; inputs saturate at full scale), invert (polarity, 1 or 0), converter (on: a "
+           "linear-phase low-pass at 0.45 x rate, its group delay part of the delay), noise (peak "
+           "dBFS, or off) and seed, floating (on: inputs with no cable hear loud noise), dc "
+           "(offset in dBFS, or off) and dc_polarity (+ or -), hum (50 or 60 Hz, or off) and "
+           "hum_level (peak dBFS), ghost_gain (dB, or off) and ghost_delay (samples) for output k "
+           "leaking into input k, route (input>output pairs such as 0>1:1>-, '-' for no cable, or "
+           "default or none), cable=off (no cable at all), pace (realtime or freewheel), init "
+           "(what init returns), createfail, startfail and stopfail (an error such as "
+           "ASE_HWMalfunction, or off), reset_at and ratechange_at (switch numbers for a reset "
+           "request and a rate change, or off), ratechange_to (the new rate), inlatency and "
+           "outlatency (safety offsets in samples that getLatencies adds to the buffer size).";
 }
 
 SimSettings::Offsets SimSettings::reportedOffsets() const {
-    const ASIOLong input = std::clamp<ASIOLong>(inputSafetyOffset, 0, loopDelay);
-    const ASIOLong output = std::clamp<ASIOLong>(outputSafetyOffset, 0, loopDelay - input);
+    const auto wholeDelay = static_cast<ASIOLong>(std::floor(loopDelay));
+    const ASIOLong input = std::clamp<ASIOLong>(inputSafetyOffset, 0, wholeDelay);
+    const ASIOLong output = std::clamp<ASIOLong>(outputSafetyOffset, 0, wholeDelay - input);
     return {input, output};
 }
 
-ASIOLong SimSettings::unreportedDelay() const {
+double SimSettings::unreportedDelay() const {
     const Offsets offsets = reportedOffsets();
     return loopDelay - offsets.input - offsets.output;
 }

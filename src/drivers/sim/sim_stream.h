@@ -12,8 +12,9 @@
 
 class SimStream {
 public:
-    // `bufferInfos` must already be checked (channels in range, none twice). Allocates every
-    // buffer zero-filled and the cables' memory; throws std::bad_alloc when memory runs out.
+    // `bufferInfos` must already be checked (channels in range, none twice) and `settings`
+    // validated. Allocates every buffer zero-filled, the cables' memory and their filter; throws
+    // std::bad_alloc when memory runs out. Nothing after construction allocates.
     SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
               ASIOLong bufferSize, const ASIOCallbacks& callbacks);
 
@@ -25,8 +26,9 @@ public:
 
     // Back to the start of the timeline: nothing has been played yet.
     void rewind(std::uint64_t noiseSeed);
-    // Before switch k: every input half k mod 2 gets what its cable carried during period k-1.
-    void fillInputs(std::int64_t switchIndex);
+    // Before switch k: every input half k mod 2 gets what it heard during period k-1. Mains hum
+    // keeps its frequency in Hz, so it needs the rate of that period.
+    void fillInputs(std::int64_t switchIndex, double sampleRate);
     // After switch k: output half k mod 2 is what plays during period k+1.
     void captureOutputs(std::int64_t switchIndex);
 
@@ -35,24 +37,43 @@ private:
         bool isInput = false;
         ASIOLong channel = 0;
         std::byte* halves[2] = {nullptr, nullptr};
-        // Outputs: their own play history. Inputs: the history of the output wired to them, or
-        // null when no cable or no buffer of that output brings them anything.
-        double* history = nullptr;
+        // Outputs: what they played, which the ghost path taps, and the same through the cable
+        // filter (the same memory when the cable has none).
+        double* played = nullptr;
+        double* filtered = nullptr;
+        // Inputs: the filtered history of the output wired to them and the played history of
+        // their ghost path's output; null when there is no such output or it has no buffers.
+        const double* cable = nullptr;
+        const double* ghost = nullptr;
+        bool floating = false; // an input with no cable
     };
 
     double nextNoise();
+    // What `history` holds for play time `time`; nothing was played before time 0.
+    double heard(const double* history, std::int64_t time) const;
+    // The DC offset and hum that every input hears during the next period.
+    void prepareInputBias(double sampleRate);
 
     const ASIOCallbacks& m_callbacks;
     const SampleLayout m_layout;
     const std::int64_t m_bufferSize;
-    const std::int64_t m_delay;
-    const double m_gain; // polarity included
+    const std::vector<double> m_cableFilter; // empty: the cable is a whole-sample shift
+    const std::int64_t m_cableShift;         // the loop delay less the filter's group delay
+    const double m_gain;                     // polarity included
+    const std::int64_t m_ghostDelay;
+    const double m_ghostGain; // 0: no ghost path
+    const double m_dcOffset;
+    const double m_humHz;
+    const double m_humAmplitude;
     const double m_noiseAmplitude;
-    // Samples each output remembers, indexed by play time modulo this length: filling period k-1
-    // reaches back to play time (k-1)B - L, and the newest capture, from switch k-1, ends at
-    // (k+1)B - 1, so 2B + L samples are enough.
+    const double m_floatingAmplitude;
+    // Samples each history remembers, indexed by play time modulo this length. Filling period
+    // k-1 reaches back to play time (k-1)B - R, R the longest reach of a cable, ghost or filter;
+    // the newest capture, from switch k-1, ends at (k+1)B - 1, so 2B + R samples are enough.
     const std::int64_t m_historyLength;
     std::uint64_t m_noiseState = 0;
+    double m_humPhase = 0; // in cycles, from 0 to 1
+    std::vector<double> m_inputBias;
     std::vector<std::byte> m_audio;
     std::vector<double> m_history;
     std::vector<Port> m_ports; // in the order of the host's records
