@@ -67,21 +67,6 @@ ASIOSamples splitCount(std::uint64_t count) {
 
 } // namespace
 
-void SimCallLog::append(const char* operation) {
-    const std::lock_guard lock(m_mutex);
-    m_entries.emplace_back(operation);
-}
-
-std::vector<std::string> SimCallLog::entries() const {
-    const std::lock_guard lock(m_mutex);
-    return m_entries;
-}
-
-void SimCallLog::clear() {
-    const std::lock_guard lock(m_mutex);
-    m_entries.clear();
-}
-
 LoopbackSimulator* createLoopbackSimulator(const SimSettings& settings) {
     if (!validateSimSettings(settings, nullptr)) {
         return nullptr;

@@ -1,7 +1,7 @@
 // The simulator's settings: their text form and their checks.
 
+#include "drivers/sim/sim_settings.h"
 #include "asio/sample_types.h"
-#include "drivers/sim/loopback_sim.h"
 #include "engine/sample_format.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // loopback simulator, without its thread. See loopback_sim.h for the time model.
 
 #include "asio/asio.h"
-#include "drivers/sim/loopback_sim.h"
+#include "drivers/sim/sim_settings.h"
 #include "engine/sample_format.h"
 
 #include <cstddef>
