@@ -127,11 +127,11 @@ TEST_P(Loop, DelayToAFewHundredthsOfASampleAndEveryFigureOfThePath) {
     }
     if (c.noiseDbfs) {
         EXPECT_NEAR(found.noiseFloorDbfs, *c.noiseDbfs, 1.5);
-        double power = 0;
-        for (float s : stimulus.samples) {
-            power += double{s} * s / static_cast<double>(stimulus.samples.size());
-        }
         if (!clips) {
+            double power = 0;
+            for (float s : stimulus.samples) {
+                power += double{s} * s / static_cast<double>(stimulus.samples.size());
+            }
             EXPECT_NEAR(found.snrDb, c.gainDb + 10.0 * std::log10(power) - *c.noiseDbfs, 1.5);
         }
     } else { // a digital loop: nothing but the stimulus's own autocorrelation beyond the peak
@@ -149,7 +149,8 @@ TEST_P(Loop, DelayToAFewHundredthsOfASampleAndEveryFigureOfThePath) {
 
 std::vector<LoopCase> loopCases() {
     const Scene scenes[] = {
-        {48000, 0, 1, std::nullopt, 2, 1, std::nullopt},
+        {48000, 0, 1, -80.0, 2, 1, std::nullopt},
+        {44100, 0, 1, std::nullopt, 1, 0, std::nullopt},
         {44100, -20, -1, -80.0, 1, 0, std::nullopt},
         {96000, -40, 1, -80.0, 3, 2, std::nullopt},
         {192000, -60, -1, -80.0, 2, 0, std::nullopt},
