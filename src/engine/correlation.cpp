@@ -19,6 +19,7 @@ namespace {
 using Complex = std::complex<float>;
 using Lag = std::ptrdiff_t;
 
+// Samples from here up count as clipped: some converters saturate a little below full scale.
 constexpr double kNearFullScale = 0.99;
 // Half the taps of the windowed sinc that reads the correlation between lags; with 32 it is
 // flat well past the stimulus's top.
