@@ -1,6 +1,6 @@
 #include "engine/stimulus.h"
 
-#include "engine/pulse_signal.h"
+#include "engine/sample_format.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 // loop at all.
 
 #include "engine/correlation.h"
-#include "engine/pulse_signal.h"
+#include "engine/sample_format.h"
 
 #include <gtest/gtest.h>
 
