@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
                    "Input sensitivity: -24, -18, -12 (default) or -6 dB");
     app.add_option("-n,--count", options.count, "Measurements in a row (default 1)")
         ->check(CLI::Range(1, 1000));
+    app.add_option("-m,--method", options.method,
+                   "threshold (default: the dialog's pulse and threshold) or correlation (a "
+                   "sweep, found between samples, with polarity, confidence and diagnoses)")
+        ->check(CLI::IsMember({"threshold", "correlation"}));
 #if !defined(_WIN32)
     app.add_option("--sim", options.simSettings,
                    "Settings of the built-in loopback simulator, key=value[,key=value...]; "

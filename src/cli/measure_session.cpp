@@ -2,6 +2,8 @@
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
+#include "cli/result_text.h"
+#include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
 #include "framework/headless/headless.h"
 
@@ -176,6 +178,9 @@ public:
             headless::Select(dlg, ctl::kSensitivityList, sensitivity);
         }
 
+        if (m_options.method == "correlation") {
+            dlg.m_measurement.setMethod(std::make_unique<CorrelationMethod>());
+        }
         int measured = 0;
         for (int i = 0; i < m_options.count; ++i) {
             measured += measureOnce(dlg) ? 1 : 0;
@@ -223,7 +228,7 @@ private:
             const int resetsBefore = dlg.m_resetsHandled;
             const std::optional<MeasurementResult> result = runChain(dlg);
             if (result) {
-                return report(*result);
+                return report(dlg, *result);
             }
             if (dlg.m_resetsHandled == resetsBefore || dlg.m_driverIndex < 0) {
                 return false;
@@ -256,17 +261,25 @@ private:
         return dlg.m_lastResult;
     }
 
-    static bool report(const MeasurementResult& result) {
-        if (!result.latencySamples) {
-            return false;
+    bool report(CTarveloDlg& dlg, const MeasurementResult& result) {
+        for (const std::string& line : resultLines(result)) {
+            std::printf("%s\n", line.c_str());
         }
-        std::printf("Measurement results: %.0f samples / %.2f ms\n", *result.latencySamples,
-                    result.latencyMs().value_or(0));
-        std::printf("Driver-reported latencies (samples): in: %d out: %d\n",
-                    static_cast<int>(result.reportedInputLatency),
-                    static_cast<int>(result.reportedOutputLatency));
         std::fflush(stdout);
-        return true;
+        if (!result.latencySamples && result.method == MethodKind::Threshold) {
+            explainThresholdFailure(dlg, result.sensitivity);
+        }
+        return result.latencySamples.has_value();
+    }
+
+    // A threshold that finds nothing cannot tell why; one correlation measurement can.
+    void explainThresholdFailure(CTarveloDlg& dlg, std::int32_t sensitivity) {
+        dlg.m_measurement.setMethod(std::make_unique<CorrelationMethod>());
+        const std::optional<MeasurementResult> found = runChain(dlg);
+        dlg.m_measurement.setMethod(std::make_unique<ThresholdMethod>());
+        if (found) {
+            std::fprintf(stderr, "%s\n", thresholdFailureExplained(*found, sensitivity).c_str());
+        }
     }
 
     const SessionOptions& m_options;

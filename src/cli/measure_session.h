@@ -17,6 +17,7 @@ struct SessionOptions {
     std::optional<int> bufferSize;
     std::optional<std::string> sensitivity;
     int count = 1;
+    std::string method = "threshold";
     std::string simSettings;
     bool simHelp = false;
 };

@@ -46,6 +46,9 @@ SwitchOutcome Measurement::onBufferSwitch(ASIOLong doubleBufferIndex) {
     const int half = doubleBufferIndex == 0 ? 0 : 1;
     const SwitchVerdict verdict = m_method->onSwitch(
         m_stream, half, index, thresholdForSensitivity(sensitivity()), sampleRate());
+    if (m_recordingOn) {
+        record(half, index);
+    }
     if (verdict.kind == SwitchVerdict::Continue) {
         m_switchCount.store(index + 1, std::memory_order_relaxed);
         return SwitchOutcome::Running;
