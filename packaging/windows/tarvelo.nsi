@@ -23,6 +23,7 @@ Unicode true
 !define SHORTCUT "$SMPROGRAMS\${TITLE}.lnk"
 
 Name "${TITLE}"
+BrandingText "Tarvelo ${VERSION}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
