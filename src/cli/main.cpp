@@ -3,6 +3,7 @@
 // result goes to standard output.
 
 #include "cli/measure_session.h"
+#include "tarvelo_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     SessionOptions options;
     CLI::App app{"Measures the round-trip latency of an audio interface through its ASIO driver.",
                  "tarvelo-cli"};
+    app.set_version_flag("--version", "tarvelo-cli " TARVELO_VERSION);
     app.add_flag("-l,--list", options.listDrivers, "List the installed drivers and exit");
     app.add_option("-d,--driver", options.driver,
                    "Driver by name or by position in the list (default: " +
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
 #endif
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) { // --help or --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "tarvelo-cli: %s (see --help)\n", e.what());
