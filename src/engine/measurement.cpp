@@ -102,10 +102,8 @@ void Measurement::record(int half, std::int32_t index) {
     }
     const std::size_t count = std::min(static_cast<std::size_t>(m_stream.frames), capacity - start);
     const auto copy = [&](std::vector<float>& into, const void* from) {
-        for (std::size_t j = 0; j < count; ++j) {
-            into[start + j] =
-                static_cast<float>(readNormalised(from, static_cast<int>(j), m_stream.layout));
-        }
+        readNormalisedBlock(from, static_cast<std::int32_t>(count), m_stream.layout,
+                            into.data() + start);
     };
     for (std::int32_t k = 0; k < m_stream.numOutputs; ++k) {
         copy(m_recording.outputs[static_cast<std::size_t>(k)], m_stream.output(k, half));

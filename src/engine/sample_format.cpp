@@ -123,3 +123,42 @@ void writeNormalised(void* buffer, int index, double value, SampleLayout layout)
     const double scaled = std::clamp(std::nearbyint(value * fullScale), -fullScale, fullScale - 1);
     writeInteger(at, layout.bytes, static_cast<std::int32_t>(scaled));
 }
+
+namespace {
+
+template <class Stored>
+void readBlock(const void* half, std::int32_t frames, double scale, float* into) {
+    const auto* at = static_cast<const std::uint8_t*>(half);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        Stored v;
+        std::memcpy(&v, at + static_cast<std::ptrdiff_t>(i) * sizeof(Stored), sizeof(Stored));
+        into[i] = static_cast<float>(static_cast<double>(v) * scale);
+    }
+}
+
+} // namespace
+
+void readNormalisedBlock(const void* half, std::int32_t frames, SampleLayout layout, float* into) {
+    if (layout.encoding == SampleEncoding::Float) {
+        if (layout.bytes == 4) {
+            readBlock<float>(half, frames, 1.0, into);
+        } else {
+            readBlock<double>(half, frames, 1.0, into);
+        }
+        return;
+    }
+    const double scale = std::ldexp(1.0, 1 - layout.bits);
+    switch (layout.bytes) {
+    case 2:
+        readBlock<std::int16_t>(half, frames, scale, into);
+        break;
+    case 4:
+        readBlock<std::int32_t>(half, frames, scale, into);
+        break;
+    default:
+        for (std::int32_t i = 0; i < frames; ++i) {
+            into[i] = static_cast<float>(readNormalised(half, i, layout));
+        }
+        break;
+    }
+}

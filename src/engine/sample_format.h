@@ -82,6 +82,10 @@ inline void writeInteger(std::uint8_t* at, int bytes, std::int32_t value) {
 double readNormalised(const void* buffer, int index, SampleLayout layout);
 void writeNormalised(void* buffer, int index, double value, SampleLayout layout);
 
+// The first `frames` samples of `half`, normalised, into `into`: readNormalised for a whole
+// buffer, with the format decided once.
+void readNormalisedBlock(const void* half, std::int32_t frames, SampleLayout layout, float* into);
+
 inline constexpr std::int32_t kPulseLevel = 0x40000000;
 
 // Writes the pulse to every sample of one buffer half. The layout must be supported.
