@@ -12,6 +12,7 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include "cli/jack_session.h"
 #include "drivers/sim/install_memory.h"
 #include "platform/memory/memory_platform.h"
 #endif
@@ -103,8 +104,9 @@ int badInput(const std::string& message) {
 
 class Session {
 public:
-    explicit Session(const SessionOptions& options)
-        : m_options(options) {}
+    Session(const SessionOptions& options, DriverHooks hooks)
+        : m_options(options)
+        , m_hooks(std::move(hooks)) {}
 
     int run() {
         headless::SetMessageBoxResponder([](const headless::MessageBoxRecord& box) {
@@ -141,6 +143,12 @@ public:
             }
             return badInput("unknown driver '" + wanted +
                             "'; installed: " + (valid.empty() ? "none" : valid));
+        }
+        if (m_hooks.beforeOpen) {
+            if (const int status = m_hooks.beforeOpen(drivers[static_cast<std::size_t>(driver)]);
+                status != 0) {
+                return status;
+            }
         }
         headless::Select(dlg, ctl::kDriverList, driver);
         if (dlg.m_driverIndex != driver) {
@@ -223,18 +231,22 @@ private:
         std::printf("%s\n", result.c_str());
         std::printf("Driver-reported latencies (samples): %s\n",
                     dlg.GetDlgItem(ctl::kReportedLatencies)->GetWindowText().c_str());
+        if (m_hooks.afterResult) {
+            m_hooks.afterResult(dlg.m_asio);
+        }
         std::fflush(stdout);
         return true;
     }
 
     const SessionOptions& m_options;
+    const DriverHooks m_hooks;
 };
 
 } // namespace
 
 int RunSession(const SessionOptions& options) {
 #if defined(_WIN32)
-    return Session(options).run();
+    return Session(options, {}).run();
 #else
     if (options.simHelp) {
         std::printf("%s\n", simSettingsHelp());
@@ -248,7 +260,9 @@ int RunSession(const SessionOptions& options) {
     platform::MemoryPlatform registry;
     installLoopbackSimulator(
         registry, [&settings] { return settings; }, "/proc/self/exe");
+    const JackSession jack(options);
+    jack.install(registry, "/proc/self/exe");
     platform::ScopedPlatform scoped(registry);
-    return Session(options).run();
+    return Session(options, jack.hooks()).run();
 #endif
 }
