@@ -9,10 +9,11 @@
 
 JackSession::JackSession(const SessionOptions& options)
     : m_optionsGiven(!options.jackInputs.empty() || !options.jackOutputs.empty() ||
-                     options.jackChannels.has_value()) {
+                     options.jackChannels || options.jackName) {
     const int named =
         static_cast<int>(std::max(options.jackInputs.size(), options.jackOutputs.size()));
     const int channels = options.jackChannels.value_or(std::max(2, named));
+    m_settings.clientName = options.jackName.value_or(m_settings.clientName);
     m_settings.inputs = channels;
     m_settings.outputs = channels;
     m_settings.inputSources = options.jackInputs;
@@ -41,8 +42,8 @@ DriverHooks JackSession::hooks() const {
 int JackSession::beforeOpen(const std::string& driverName) const {
     if (driverName != kJackDriverName) {
         if (m_optionsGiven) {
-            std::fprintf(stderr, "tarvelo-cli: --jack-in, --jack-out and --jack-channels apply "
-                                 "to the JACK driver only\n");
+            std::fprintf(stderr, "tarvelo-cli: the --jack-... options apply to the JACK driver "
+                                 "only\n");
             return kExitBadInput;
         }
         return 0;

@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     app.add_option("--jack-channels", options.jackChannels,
                    "JACK driver: input and output ports each (default: 2, or as many as named)")
         ->check(CLI::Range(1, kMaxJackChannels));
+    app.add_option("--jack-name", options.jackName,
+                   "JACK driver: the client's name, which its ports carry (default: tarvelo)")
+        ->check([](const std::string& name) { return name.empty() ? "a name is needed" : ""; });
 #endif
     try {
         app.parse(argc, argv);

@@ -23,10 +23,11 @@ struct SessionOptions {
     int count = 1;
     std::string simSettings;
     bool simHelp = false;
-    // The JACK driver's wiring (Linux): --jack-in, --jack-out, --jack-channels.
+    // The JACK driver (Linux): --jack-in, --jack-out, --jack-channels, --jack-name.
     std::vector<std::string> jackInputs;
     std::vector<std::string> jackOutputs;
     std::optional<int> jackChannels;
+    std::optional<std::string> jackName;
 };
 
 // What a platform adds around the dialog for the drivers it installs.
