@@ -5,6 +5,10 @@
 #include "cli/measure_session.h"
 #include "tarvelo_version.h"
 
+#if !defined(_WIN32)
+#include "drivers/jack/jack_settings.h"
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -34,6 +38,18 @@ int main(int argc, char** argv) {
                    "Settings of the built-in loopback simulator, key=value[,key=value...]; "
                    "--sim-help lists them");
     app.add_flag("--sim-help", options.simHelp, "Describe the simulator's settings and exit");
+    app.add_option("--jack-in", options.jackInputs,
+                   "JACK driver: the port an input reads from, one per channel in order "
+                   "(default: the first physical capture port)");
+    app.add_option("--jack-out", options.jackOutputs,
+                   "JACK driver: the port an output feeds, one per channel in order "
+                   "(default: the first physical playback port)");
+    app.add_option("--jack-channels", options.jackChannels,
+                   "JACK driver: input and output ports each (default: 2, or as many as named)")
+        ->check(CLI::Range(1, kMaxJackChannels));
+    app.add_option("--jack-name", options.jackName,
+                   "JACK driver: the client's name, which its ports carry (default: tarvelo)")
+        ->check([](const std::string& name) { return name.empty() ? "a name is needed" : ""; });
 #endif
     try {
         app.parse(argc, argv);

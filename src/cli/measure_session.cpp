@@ -15,6 +15,7 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include "cli/jack_session.h"
 #include "drivers/sim/install_memory.h"
 #include "platform/memory/memory_platform.h"
 #endif
@@ -26,8 +27,10 @@ using namespace std::chrono_literals;
 // A measurement lasts at most one second's worth of samples; this only guards against a
 // driver that stops calling back.
 constexpr auto kMeasurementTimeout = 60s;
-// How often a measurement is run again after the driver reset in its middle.
+// How often a measurement is run again after the driver reset in its middle, and how long it
+// waits before it does.
 constexpr int kRunsAfterReset = 2;
+constexpr auto kLoopFallsQuiet = 1s;
 
 void printLines(const char* prefix, const std::string& text) {
     std::string shown;
@@ -120,8 +123,9 @@ int badInput(const std::string& message) {
 
 class Session {
 public:
-    explicit Session(const SessionOptions& options)
-        : m_options(options) {}
+    Session(const SessionOptions& options, DriverHooks hooks)
+        : m_options(options)
+        , m_hooks(std::move(hooks)) {}
 
     int run() {
         headless::SetMessageBoxResponder([](const headless::MessageBoxRecord& box) {
@@ -158,6 +162,12 @@ public:
                 valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
             }
             return badInput(why + "; installed: " + (valid.empty() ? "none" : valid));
+        }
+        if (m_hooks.beforeOpen) {
+            if (const int status = m_hooks.beforeOpen(drivers[static_cast<std::size_t>(driver)]);
+                status != 0) {
+                return status;
+            }
         }
         headless::Select(dlg, ctl::kDriverList, driver);
         if (dlg.m_driverIndex != driver) {
@@ -233,6 +243,9 @@ private:
             if (dlg.m_resetsHandled == resetsBefore || dlg.m_driverIndex < 0) {
                 return false;
             }
+            // What the cut-short measurement sent may still be travelling round the loop: a new
+            // one started at once could take it for its own. A measurement looks one second far.
+            headless::SurfaceOf(dlg)->pumpUntil([] { return false; }, kLoopFallsQuiet);
         }
         std::fprintf(stderr,
                      "tarvelo-cli: the driver asked for a reset during each of %d measurements; "
@@ -265,6 +278,9 @@ private:
         for (const std::string& line : resultLines(result)) {
             std::printf("%s\n", line.c_str());
         }
+        if (result.latencySamples && m_hooks.afterResult) {
+            m_hooks.afterResult(dlg.m_asio);
+        }
         std::fflush(stdout);
         if (!result.latencySamples && result.method == MethodKind::Threshold) {
             explainThresholdFailure(dlg, result.sensitivity);
@@ -283,13 +299,14 @@ private:
     }
 
     const SessionOptions& m_options;
+    const DriverHooks m_hooks;
 };
 
 } // namespace
 
 int RunSession(const SessionOptions& options) {
 #if defined(_WIN32)
-    return Session(options).run();
+    return Session(options, {}).run();
 #else
     if (options.simHelp) {
         std::printf("%s\n", simSettingsHelp());
@@ -303,7 +320,9 @@ int RunSession(const SessionOptions& options) {
     platform::MemoryPlatform registry;
     installLoopbackSimulator(
         registry, [&settings] { return settings; }, "/proc/self/exe");
+    const JackSession jack(options);
+    jack.install(registry, "/proc/self/exe");
     platform::ScopedPlatform scoped(registry);
-    return Session(options).run();
+    return Session(options, jack.hooks()).run();
 #endif
 }

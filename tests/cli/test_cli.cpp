@@ -59,7 +59,7 @@ TEST(Cli, WithNoOptionsMeasuresTheSimulatorAtItsDefaults) {
 TEST(Cli, ListsTheInstalledDrivers) {
     const CliRun run = cli("--list");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "0: Tarvelo Loopback Simulator\n");
+    EXPECT_EQ(run.out, "0: Tarvelo Loopback Simulator\n1: JACK\n");
 }
 
 TEST(Cli, ChoosesDriverByNameOrPositionRateSizeSensitivityAndCount) {
@@ -106,9 +106,9 @@ TEST(Cli, BadInputGetsOneLineThatSaysWhatIsValidAndExitCodeTwo) {
     const Case cases[] = {
         {"--driver 'No Such Driver'",
          "tarvelo-cli: unknown driver 'No Such Driver'; installed: 0 \"Tarvelo Loopback "
-         "Simulator\"\n"},
-        {"--driver 1", "tarvelo-cli: no driver at position 1; installed: 0 \"Tarvelo Loopback "
-                       "Simulator\"\n"},
+         "Simulator\", 1 \"JACK\"\n"},
+        {"--driver 2", "tarvelo-cli: no driver at position 2; installed: 0 \"Tarvelo Loopback "
+                       "Simulator\", 1 \"JACK\"\n"},
         {"--rate 12345", "tarvelo-cli: the driver does not offer 12345 Hz; offered: 22050 Hz, "
                          "32000 Hz, 44100 Hz, 48000 Hz, 96000 Hz, 192000 Hz\n"},
         {"--buffer-size 100", "tarvelo-cli: the driver does not offer a buffer of 100 samples; "

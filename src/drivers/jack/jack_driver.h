@@ -1,0 +1,170 @@
+#pragma once
+// An ASIO driver over a JACK server (Linux): a JACK client with N input and N output ports whose
+// process callback runs the host's buffer switches.
+//
+// Buffers. One JACK period is one buffer: the only size offered is the server's period, the only
+// rate its sample rate, and samples are Float32LSB, JACK's own format. JACK hands a client one
+// buffer per port and cycle; the host's two halves map onto it: at cycle k of a run (k from 0 at
+// each start) the JACK input buffers are copied into input half k mod 2, bufferSwitch(k mod 2)
+// runs, and output half k mod 2 is copied into the JACK output buffers of that same cycle. So a
+// host that counts switches times the period plus a position counts frames exactly as a JACK
+// client does, and measures what jack_delay measures on the same loop.
+//
+// Latencies. getLatencies reports, from the ports the channels are wired to (the largest over
+// the channels), input = their capture latency and output = their playback latency, the ages
+// JACK gives a cycle's first sample on the way in and on the way out. Their sum is what
+// jack_delay -E expects of a loop, so measured minus reported is the part no port declares (the
+// cable, converters). A loop closed inside the JACK graph adds one period no port declares
+// either: the cycle that carries the signal round its feedback connection.
+//
+// Server lifecycle. init opens the client (never starting a server); createBuffers registers the
+// ports, activates the client and wires it (JACK connects ports of active clients only);
+// start and stop only open and close the way into bufferSwitch; disposeBuffers deactivates and
+// unregisters; the last Release closes the client.
+//
+// Threads. JACK's process thread runs bufferSwitch between start and stop, and copies buffers;
+// nothing there allocates, locks or waits. Off a run, or in a cycle whose length no longer
+// matches the buffers, it plays silence. JACK's other callbacks only record what happened; the
+// driver's event thread tells the host: sampleRateDidChange for a new server rate, and
+// asioMessage(kAsioResetRequest) when the period changes or the server shuts down. After a
+// shutdown nothing else reaches the host, and every operation that needs the server fails with
+// the server's reason. stop() from any thread but the process thread returns once no
+// bufferSwitch runs or will run; inside bufferSwitch it only closes the way. Release may come
+// from any thread; on one of the driver's own it defers the end to the event thread.
+//
+// Results. Operations before init, or after a failed one, answer ASE_NotPresent. createBuffers
+// answers ASE_InvalidParameter for a size other than the period, an unknown or repeated
+// channel or no bufferSwitch, ASE_InvalidMode while buffers exist, and ASE_NotPresent when the
+// wiring plan or a connection fails; disposeBuffers refuses inside bufferSwitch (JACK cannot
+// deactivate a client from its own process thread). Every refusal leaves its reason for
+// getErrorMessage.
+
+#include "asio/asio.h"
+#include "drivers/jack/jack_cycle.h"
+#include "drivers/jack/jack_settings.h"
+
+#include <jack/jack.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <semaphore>
+#include <string>
+#include <thread>
+#include <vector>
+
+// {7C3E91D2-48A5-4F0B-9E26-5D81B4C3A7F0}
+inline constexpr ComGuid kJackDriverClassId{
+    0x7C3E91D2, 0x48A5, 0x4F0B, {0x9E, 0x26, 0x5D, 0x81, 0xB4, 0xC3, 0xA7, 0xF0}};
+inline constexpr const char* kJackDriverName = "JACK";
+inline constexpr ASIOLong kJackDriverVersion = 1;
+
+class JackDriver;
+
+// A new driver holding one reference; it connects to a server only in init.
+JackDriver* createJackDriver(const JackSettings& settings);
+
+class JackDriver final : public IASIO {
+public:
+    JackDriver(const JackDriver&) = delete;
+    JackDriver& operator=(const JackDriver&) = delete;
+
+    std::int32_t TARVELO_COM_CALL QueryInterface(const ComGuid& iid, void** object) override;
+    std::uint32_t TARVELO_COM_CALL AddRef() override;
+    std::uint32_t TARVELO_COM_CALL Release() override;
+
+    ASIOBool init(void* sysHandle) override;
+    void getDriverName(char* name) override;
+    ASIOLong getDriverVersion() override;
+    void getErrorMessage(char* string) override;
+    ASIOError start() override;
+    ASIOError stop() override;
+    ASIOError getChannels(ASIOLong* numInputChannels, ASIOLong* numOutputChannels) override;
+    ASIOError getLatencies(ASIOLong* inputLatency, ASIOLong* outputLatency) override;
+    ASIOError getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLong* preferredSize,
+                            ASIOLong* granularity) override;
+    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getClockSources(ASIOClockSource* clocks, ASIOLong* numSources) override;
+    ASIOError setClockSource(ASIOLong reference) override;
+    ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
+    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
+                            ASIOCallbacks* callbacks) override;
+    ASIOError disposeBuffers() override;
+    ASIOError controlPanel() override;
+    ASIOError future(ASIOLong selector, void* opt) override;
+    ASIOError outputReady() override;
+
+    // Xruns the server reported since the last start.
+    std::uint64_t xrunCount() const { return m_xruns.load(); }
+
+private:
+    friend JackDriver* createJackDriver(const JackSettings& settings);
+    explicit JackDriver(const JackSettings& settings);
+    ~JackDriver(); // only Release ends a driver
+
+    // What JACK's callbacks record for the event thread, as bits.
+    enum Event : unsigned {
+        kRateChanged = 1,
+        kPeriodChanged = 2,
+        kServerGone = 4,
+        kNoticesQueued = 8,
+        kQuit = 16,
+    };
+
+    ASIOError fail(ASIOError result, std::string reason);
+    ASIOError failLocked(ASIOError result, std::string reason); // m_mutex held
+    // ASE_OK when the client is open and its server there; otherwise the refusal, recorded.
+    ASIOError checkServer(const char* operation); // m_mutex held
+    ASIOError checkBufferRequest(const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
+                                 ASIOLong bufferSize, const ASIOCallbacks* callbacks);
+    ASIOError registerPorts(); // m_mutex held, the client inactive
+    ASIOError wire();          // m_mutex held, the client active
+    void releaseBuffers();     // m_mutex held, the client inactive
+    bool onProcessThread() const;
+    bool onEventThread() const;
+    // Held around a change of the buffers, so that the event thread never calls the host halfway
+    // through one. Not taken on the event thread, which holds it while it calls the host.
+    std::unique_lock<std::mutex> lockDelivery();
+
+    bool hookCallbacks(); // m_mutex held, the client inactive
+
+    // JACK's callbacks, on JACK's threads.
+    void process(jack_nframes_t frames) noexcept;
+    void onPeriod(jack_nframes_t frames);
+    void onSampleRate(jack_nframes_t rate);
+    void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected);
+    void onShutdown(const char* reason) noexcept;
+    void post(unsigned events) noexcept;
+
+    // The event thread.
+    void runEvents();
+    void deliver(unsigned events);
+
+    const JackSettings m_settings;
+    std::atomic<std::uint32_t> m_references{1};
+
+    mutable std::mutex m_mutex;        // the client's setup and the error text
+    jack_client_t* m_client = nullptr; // set by init, before any JACK callback can run
+    std::string m_errorText;
+    std::thread m_eventThread;
+
+    JackCycle m_cycle;
+    ASIOCallbacks m_callbacks{}; // with the buffers; the event thread reads it while delivering
+    std::atomic<double> m_sampleRate{0};
+    std::atomic<jack_nframes_t> m_newPeriod{0};
+    std::atomic<std::uint64_t> m_xruns{0};
+    std::atomic<bool> m_wired{false}; // connection changes are now worth a notice
+    std::atomic<bool> m_serverGone{false};
+    std::array<char, 128> m_shutdownReason{}; // written once, before kServerGone is posted
+
+    std::atomic<unsigned> m_events{0};
+    std::counting_semaphore<> m_wake{0};
+    std::mutex m_noticeMutex;
+    std::vector<std::string> m_notices;
+    std::mutex m_deliveryMutex;
+    std::atomic<bool> m_deleteWhenEventsEnd{false}; // the last Release came on a driver thread
+};

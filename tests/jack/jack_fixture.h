@@ -1,0 +1,91 @@
+#pragma once
+// Real JACK servers and the processes the JACK tests run against them. Every tool runs under
+// `timeout`, so nothing outlives a test that dies; servers take their names from a small set
+// that concurrent test programs share through lock files, and clean their own /dev/shm files.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+// A program run under `timeout -k 2 <limit>`, its standard output and error kept in files.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& argv, std::chrono::seconds limit = 120s);
+    ~Child(); // SIGINT, then SIGKILL to whatever is left, and reaped
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    std::string out() const;
+    std::string err() const;
+    // Whether `text` appears on standard output (or error) before `within` has passed.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds within,
+                       bool onError = false) const;
+    // The exit code, or nothing while it still runs after `within`.
+    std::optional<int> waitExit(std::chrono::milliseconds within);
+    // To the program itself, not its `timeout`.
+    void signal(int number) const;
+
+private:
+    pid_t programPid() const;
+
+    std::filesystem::path m_dir;
+    pid_t m_pid = -1; // the `timeout` process
+    std::optional<int> m_exitCode;
+};
+
+struct ToolRun {
+    int exitCode; // -1: still running at its limit, then ended
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end (at most `limit`).
+ToolRun runTool(const std::vector<std::string>& argv, std::chrono::seconds limit = 10s);
+
+// `jackd -r -d dummy` of a name of its own, which clients of this process (and its children)
+// find through JACK_DEFAULT_SERVER. Clients must end before the server: declare them after it.
+class JackServer {
+public:
+    JackServer(int period, int rate, int physicalPorts = 0);
+    ~JackServer();
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    void signal(int number) { m_jackd->signal(number); }
+    std::optional<int> waitExit(std::chrono::milliseconds within) {
+        return m_jackd->waitExit(within);
+    }
+
+private:
+    void removeShmFiles() const;
+
+    std::string m_name;
+    int m_slotLock = -1;
+    std::optional<Child> m_jackd;
+};
+
+// A test client of ours between two ports (tests/jack/delay_line.cpp).
+class DelayLine {
+public:
+    DelayLine(const std::string& name, int delay, const std::vector<std::string>& options = {});
+    // Whether its ports can be connected (within a few seconds).
+    bool ready() const;
+
+private:
+    Child m_child;
+};
+
+// A tarvelo-cli run with these arguments, to its end, with no sanitizer report.
+ToolRun runCli(const std::vector<std::string>& arguments, std::chrono::seconds limit = 60s);
+void expectNoSanitizerReport(const std::string& err);
+
+// The number in "Measurement results: N samples", or -1 when there is none.
+long measuredSamples(const std::string& cliOutput);
+// jack_delay's latest reading in frames; nothing before the first.
+std::optional<double> latestJackDelayReading(const std::string& output);

@@ -1,0 +1,102 @@
+// tarvelo-cli's JACK driver against jack_delay on the same loops of a real server: for every
+// period and rate, a direct loop (out to in) and delay lines of our own between the two.
+
+#include "jack_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <thread>
+
+namespace {
+
+constexpr int kDelays[] = {0, 1, 100, 1000, 4799};
+
+struct Loop {
+    int delay;
+    std::string name; // the delay line's client; "" for the direct loop
+    std::string in() const { return name + ":in"; }
+    std::string out() const { return name + ":out"; }
+};
+
+// jack_delay on every loop at once (one instance each), read once each has settled.
+std::vector<double> jackDelayReadings(const std::vector<Loop>& loops) {
+    std::vector<std::unique_ptr<Child>> tools;
+    for (const Loop& loop : loops) {
+        if (loop.name.empty()) {
+            // jack_delay cannot wire itself to itself. This instance starts first, so its ports
+            // carry the name asked for.
+            tools.push_back(std::make_unique<Child>(std::vector<std::string>{"jack_delay"}, 30s));
+            EXPECT_TRUE(tools.back()->waitForOutput("Signal below threshold", 10s));
+            EXPECT_EQ(runTool({"jack_connect", "jack_delay:out", "jack_delay:in"}).exitCode, 0);
+        } else {
+            tools.push_back(std::make_unique<Child>(
+                std::vector<std::string>{"jack_delay", "-O", loop.in(), "-I", loop.out()}, 30s));
+        }
+    }
+    for (const auto& tool : tools) {
+        EXPECT_TRUE(tool->waitForOutput(" frames", 10s)) << tool->err();
+    }
+    std::this_thread::sleep_for(1s); // settled readings
+    std::vector<double> readings;
+    for (const auto& tool : tools) {
+        readings.push_back(latestJackDelayReading(tool->out()).value_or(-1));
+    }
+    return readings;
+}
+
+// Tarvelo's readings of every loop, one client each, all at once.
+std::vector<long> tarveloReadings(const std::vector<Loop>& loops) {
+    std::vector<std::unique_ptr<Child>> clis;
+    for (const Loop& loop : loops) {
+        const std::string client = "t" + std::to_string(loop.delay);
+        const bool direct = loop.name.empty();
+        clis.push_back(std::make_unique<Child>(
+            std::vector<std::string>{TARVELO_CLI, "--driver", "JACK", "--jack-name", client,
+                                     "--jack-in", direct ? client + ":out_1" : loop.out(),
+                                     "--jack-out", direct ? client + ":in_1" : loop.in()}));
+    }
+    std::vector<long> readings;
+    for (const auto& cli : clis) {
+        EXPECT_EQ(cli->waitExit(60s), 0) << cli->err();
+        expectNoSanitizerReport(cli->err());
+        readings.push_back(measuredSamples(cli->out()));
+    }
+    return readings;
+}
+
+class JackGrid : public testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(JackGrid, TarveloMeasuresWhatJackDelayMeasuresOnEveryLoop) {
+    const auto [period, rate] = GetParam();
+    JackServer server(period, rate);
+    std::vector<Loop> loops;
+    std::vector<std::unique_ptr<DelayLine>> lines;
+    for (int delay : kDelays) {
+        loops.push_back({delay, delay == 0 ? "" : "d" + std::to_string(delay)});
+        if (delay != 0) {
+            lines.push_back(std::make_unique<DelayLine>(loops.back().name, delay));
+        }
+    }
+    for (const auto& line : lines) {
+        ASSERT_TRUE(line->ready());
+    }
+    const std::vector<double> expected = jackDelayReadings(loops);
+    const std::vector<long> measured = tarveloReadings(loops);
+    for (std::size_t i = 0; i < loops.size(); ++i) {
+        EXPECT_LE(std::abs(static_cast<double>(measured[i]) - expected[i]), 1.0)
+            << "delay " << loops[i].delay << ": Tarvelo " << measured[i] << ", jack_delay "
+            << expected[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PeriodsAndRates, JackGrid,
+                         testing::Combine(testing::Values(32, 64, 256, 1024),
+                                          testing::Values(44100, 48000, 96000)),
+                         [](const testing::TestParamInfo<std::tuple<int, int>>& cell) {
+                             return "P" + std::to_string(std::get<0>(cell.param)) + "_" +
+                                    std::to_string(std::get<1>(cell.param)) + "Hz";
+                         });
+
+} // namespace
