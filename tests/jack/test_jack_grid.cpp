@@ -69,6 +69,10 @@ std::vector<long> tarveloReadings(const std::vector<Loop>& loops) {
 class JackGrid : public testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(JackGrid, TarveloMeasuresWhatJackDelayMeasuresOnEveryLoop) {
+#if defined(TARVELO_SANITIZED)
+    GTEST_SKIP() << "the grid compares numbers with jack_delay for minutes; the fault tests run "
+                    "the driver's threads under the sanitizers";
+#endif
     const auto [period, rate] = GetParam();
     JackServer server(period, rate);
     std::vector<Loop> loops;
