@@ -2,6 +2,12 @@
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
+#include "cli/report/csv_report.h"
+#include "cli/report/json_report.h"
+#include "cli/report/output_file.h"
+#include "cli/report/svg_plot.h"
+#include "cli/report/text_report.h"
+#include "cli/report/wav_writer.h"
 #include "engine/sensitivity.h"
 #include "framework/headless/headless.h"
 
@@ -11,6 +17,12 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #if !defined(_WIN32)
 #include "drivers/sim/install_memory.h"
@@ -27,6 +39,14 @@ constexpr auto kMeasurementTimeout = 60s;
 // How often a measurement is run again after the driver reset in its middle.
 constexpr int kRunsAfterReset = 2;
 
+bool standardErrorIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
 void printLines(const char* prefix, const std::string& text) {
     std::string shown;
     for (char c : text) {
@@ -36,6 +56,59 @@ void printLines(const char* prefix, const std::string& text) {
     }
     std::fprintf(stderr, "%s%s\n", prefix, shown.c_str());
 }
+
+// Standard error: the dialog's status texts and message boxes as they come, or, during a sweep
+// on a terminal, one progress line that stands for the status texts. Quiet keeps only errors:
+// message boxes, and the status text of a measurement that failed.
+class Console {
+public:
+    explicit Console(bool quiet)
+        : m_quiet(quiet) {}
+
+    void status(const std::string& text) {
+        m_lastStatus = text;
+        m_lastStatusShown = !m_quiet && m_progress.empty();
+        if (m_lastStatusShown) {
+            printLines("[status] ", text);
+        }
+    }
+    void messageBox(const headless::MessageBoxRecord& box) {
+        clearProgress();
+        printLines(("[message box] " + box.caption + ": ").c_str(), box.text);
+    }
+    // A measurement found nothing: its reason, unless it is on the screen already.
+    void failed() {
+        if (!m_lastStatusShown && !m_lastStatus.empty()) {
+            clearProgress();
+            printLines("tarvelo-cli: ", m_lastStatus);
+        }
+    }
+    // Whether progress() shows anything: on a terminal, unless quiet.
+    bool showsProgress() const { return !m_quiet && standardErrorIsTerminal(); }
+    void progress(const std::string& text) {
+        if (showsProgress()) {
+            m_progress = text;
+            std::fprintf(stderr, "\r%s\033[K", text.c_str());
+            std::fflush(stderr);
+        }
+    }
+    void endProgress() {
+        clearProgress();
+        m_progress.clear();
+    }
+
+private:
+    void clearProgress() {
+        if (!m_progress.empty()) {
+            std::fprintf(stderr, "\r\033[K");
+        }
+    }
+
+    bool m_quiet;
+    std::string m_lastStatus;
+    bool m_lastStatusShown = false;
+    std::string m_progress;
+};
 
 std::vector<std::string> listItems(CTarveloDlg& dlg, int id) {
     std::vector<std::string> items;
@@ -116,18 +189,34 @@ int badInput(const std::string& message) {
     return kExitBadInput;
 }
 
+// The files the options name, checked before anything is opened or measured.
+int checkOutputFiles(const SessionOptions& options) {
+    for (const std::string* file : {&options.wavFile, &options.plotFile}) {
+        if (!file->empty()) {
+            if (const std::string why = whyNotWritable(*file); !why.empty()) {
+                return badInput(why);
+            }
+        }
+    }
+    if (!options.wavFile.empty() && options.wavFile == options.plotFile) {
+        return badInput("--wav and --plot name the same file '" + options.wavFile + "'");
+    }
+    return 0;
+}
+
 class Session {
 public:
     explicit Session(const SessionOptions& options)
-        : m_options(options) {}
+        : m_options(options)
+        , m_console(options.quiet) {}
 
     int run() {
-        headless::SetMessageBoxResponder([](const headless::MessageBoxRecord& box) {
-            printLines(("[message box] " + box.caption + ": ").c_str(), box.text);
+        headless::SetMessageBoxResponder([this](const headless::MessageBoxRecord& box) {
+            m_console.messageBox(box);
             return IDOK;
         });
         headless::SetDebugOutputListener(
-            [](const std::string& text) { printLines("[status] ", text); });
+            [this](const std::string& text) { m_console.status(text); });
 
         int sensitivity = -1;
         if (m_options.sensitivity &&
@@ -161,6 +250,7 @@ public:
         if (dlg.m_driverIndex != driver) {
             return kExitNotMeasured;
         }
+        m_report.driver = drivers[static_cast<std::size_t>(driver)];
 
         if (m_options.sampleRate) {
             if (const int status = chooseRate(dlg, *m_options.sampleRate); status != 0) {
@@ -176,14 +266,78 @@ public:
             headless::Select(dlg, ctl::kSensitivityList, sensitivity);
         }
 
-        int measured = 0;
-        for (int i = 0; i < m_options.count; ++i) {
-            measured += measureOnce(dlg) ? 1 : 0;
+        const int status = m_options.sweep ? sweep(dlg) : repeat(dlg);
+        if (status == kExitBadInput || m_report.measurements.empty()) {
+            return status;
         }
-        return measured == m_options.count ? kExitMeasured : kExitNotMeasured;
+        return std::max(status, writeReport(dlg));
     }
 
 private:
+    int repeat(CTarveloDlg& dlg) {
+        m_report.kind = m_options.repeat > 1 ? RunKind::Repeat : RunKind::Single;
+        dlg.m_measurement.setRecording(!m_options.wavFile.empty() || !m_options.plotFile.empty());
+        bool allFound = true;
+        for (int i = 0; i < m_options.repeat; ++i) {
+            allFound = measureOnce(dlg) && allFound;
+        }
+        return allFound ? kExitMeasured : kExitNotMeasured;
+    }
+
+    // Every rate, and at each every buffer size, of the lists given or else of the driver's.
+    int sweep(CTarveloDlg& dlg) {
+        m_report.kind = RunKind::Sweep;
+        std::vector<double> rates = m_options.sweepRates;
+        if (rates.empty()) {
+            for (const headless::ListItem& item :
+                 headless::SurfaceOf(dlg)->control(ctl::kSampleRateList)->items) {
+                rates.push_back(static_cast<double>(item.data));
+            }
+        }
+        // Every cell is chosen once before any is measured, so that a rate or size the driver
+        // does not offer is reported before the sweep, not in its middle.
+        std::vector<std::pair<double, std::vector<int>>> plan;
+        for (double rate : rates) {
+            if (const int status = chooseRate(dlg, rate); status != 0) {
+                return status;
+            }
+            std::vector<int> sizes = m_options.sweepSizes;
+            for (int size : sizes) {
+                if (const int status = chooseBufferSize(dlg, size); status != 0) {
+                    return status;
+                }
+            }
+            if (sizes.empty()) {
+                for (const std::string& item : listItems(dlg, ctl::kBufferSizeList)) {
+                    sizes.push_back(std::atoi(item.c_str()));
+                }
+            }
+            plan.emplace_back(rate, std::move(sizes));
+        }
+
+        std::size_t cells = 0;
+        for (const auto& [rate, sizes] : plan) {
+            cells += sizes.size();
+        }
+        bool allFound = true;
+        std::size_t done = 0;
+        for (const auto& [rate, sizes] : plan) {
+            if (const int status = chooseRate(dlg, rate); status != 0) {
+                return status;
+            }
+            for (int size : sizes) {
+                m_console.progress(
+                    formatted("Sweep: %zu of %zu, %.0f Hz, %d samples", ++done, cells, rate, size));
+                if (const int status = chooseBufferSize(dlg, size); status != 0) {
+                    return status;
+                }
+                allFound = measureOnce(dlg) && allFound;
+            }
+        }
+        m_console.endProgress();
+        return allFound ? kExitMeasured : kExitNotMeasured;
+    }
+
     int chooseRate(CTarveloDlg& dlg, double rate) {
         const auto* list = headless::SurfaceOf(dlg)->control(ctl::kSampleRateList);
         for (std::size_t i = 0; i < list->items.size(); ++i) {
@@ -218,12 +372,16 @@ private:
     }
 
     // One press of Measure!, pressed again after a driver reset as a user would, a few times.
+    // Whatever it ends with goes into the report; whether it found the pulse is returned.
     bool measureOnce(CTarveloDlg& dlg) {
         for (int attempt = 0; attempt <= kRunsAfterReset; ++attempt) {
             const int resetsBefore = dlg.m_resetsHandled;
-            const std::optional<MeasurementResult> result = runChain(dlg);
-            if (result) {
-                return report(*result);
+            if (const std::optional<MeasurementResult> result = runChain(dlg)) {
+                m_report.measurements.push_back(*result);
+                if (!result->latencySamples) {
+                    m_console.failed();
+                }
+                return result->latencySamples.has_value();
             }
             if (dlg.m_resetsHandled == resetsBefore || dlg.m_driverIndex < 0) {
                 return false;
@@ -256,25 +414,52 @@ private:
         return dlg.m_lastResult;
     }
 
-    static bool report(const MeasurementResult& result) {
-        if (!result.latencySamples) {
-            return false;
+    // The report on standard output and into the files asked for.
+    int writeReport(const CTarveloDlg& dlg) {
+        switch (m_options.format) {
+        case ReportFormat::Text:
+            std::fputs(textReport(m_report).c_str(), stdout);
+            break;
+        case ReportFormat::Json:
+            std::fputs(jsonReport(m_report).c_str(), stdout);
+            break;
+        case ReportFormat::Csv:
+            std::fputs(csvReport(m_report).c_str(), stdout);
+            break;
         }
-        std::printf("Measurement results: %.0f samples / %.2f ms\n", *result.latencySamples,
-                    result.latencyMs().value_or(0));
-        std::printf("Driver-reported latencies (samples): in: %d out: %d\n",
-                    static_cast<int>(result.reportedInputLatency),
-                    static_cast<int>(result.reportedOutputLatency));
         std::fflush(stdout);
-        return true;
+
+        std::string why;
+        const Recording& recording = dlg.m_measurement.recording();
+        if (!m_options.wavFile.empty()) {
+            why = writeWhole(m_options.wavFile, [&recording](const std::filesystem::path& file) {
+                return writeWav(file, recording);
+            });
+        }
+        if (!m_options.plotFile.empty() && why.empty()) {
+            why = writeTextWhole(m_options.plotFile,
+                                 m_report.kind == RunKind::Sweep
+                                     ? sweepPlot(m_report)
+                                     : onsetPlot(m_report.measurements.back(), recording));
+        }
+        if (!why.empty()) {
+            std::fprintf(stderr, "tarvelo-cli: %s\n", why.c_str());
+            return kExitNotMeasured;
+        }
+        return kExitMeasured;
     }
 
     const SessionOptions& m_options;
+    Console m_console;
+    Report m_report;
 };
 
 } // namespace
 
 int RunSession(const SessionOptions& options) {
+    if (const int status = checkOutputFiles(options); status != 0) {
+        return status;
+    }
 #if defined(_WIN32)
     return Session(options).run();
 #else

@@ -1,0 +1,91 @@
+#include "cli/report/text_report.h"
+
+#include "cli/report/stats.h"
+#include "cli/report/sweep_fit.h"
+
+namespace {
+
+std::string resultLine(const MeasurementResult& result) {
+    return formatted("Measurement results: %.0f samples / %.2f ms\n", *result.latencySamples,
+                     result.latencyMs().value_or(0));
+}
+
+std::string reportedLine(const MeasurementResult& result) {
+    return formatted("Driver-reported latencies (samples): in: %d out: %d\n",
+                     static_cast<int>(result.reportedInputLatency),
+                     static_cast<int>(result.reportedOutputLatency));
+}
+
+std::string summaryLine(const LatencyStatistics& stats, const char* unit, const Summary& s,
+                        int decimals) {
+    const std::string of = stats.found == stats.runs
+                               ? formatted("%zu", stats.runs)
+                               : formatted("%zu of %zu", stats.found, stats.runs);
+    return formatted("Statistics of %s measurements (%s): min %.*f, median %.*f, max %.*f, "
+                     "mean %.*f, standard deviation %.*f\n",
+                     of.c_str(), unit, decimals, s.min, decimals, s.median, decimals, s.max,
+                     decimals, s.mean, decimals, s.standardDeviation);
+}
+
+// Each found result, with the driver's latencies once and again whenever they change.
+std::string runsText(const std::vector<MeasurementResult>& runs) {
+    std::string text;
+    const MeasurementResult* lastShown = nullptr;
+    for (const MeasurementResult& run : runs) {
+        if (!run.latencySamples) {
+            continue;
+        }
+        text += resultLine(run);
+        if (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
+            lastShown->reportedOutputLatency != run.reportedOutputLatency) {
+            text += reportedLine(run);
+            lastShown = &run;
+        }
+    }
+    return text;
+}
+
+std::string sweepText(const std::vector<MeasurementResult>& cells) {
+    // Latencies in samples; the measured one in ms as well.
+    std::string text =
+        "    rate  buffer  measured        ms  reported in  reported out  unreported\n";
+    for (const MeasurementResult& cell : cells) {
+        text += formatted("%8.0f  %6d  ", cell.sampleRate, static_cast<int>(cell.bufferSize));
+        text += cell.latencySamples
+                    ? formatted("%8.0f  %8.2f", *cell.latencySamples, *cell.latencyMs())
+                    : formatted("%18s", "nothing came back");
+        text += formatted("  %11d  %12d", static_cast<int>(cell.reportedInputLatency),
+                          static_cast<int>(cell.reportedOutputLatency));
+        if (const std::optional<double> unreported = unreportedSamples(cell)) {
+            text += formatted("  %10.0f", *unreported);
+        }
+        text += "\n";
+    }
+    for (const LatencyFit& fit : fitPerRate(cells)) {
+        text += formatted("Fit at %.0f Hz: latency = %.2f + %.4f x buffer size (samples); fixed "
+                          "part %.2f ms, from %d sizes\n",
+                          fit.sampleRate, fit.fixedSamples, fit.perBuffer,
+                          toMs(fit.fixedSamples, fit.sampleRate), fit.points);
+    }
+    return text;
+}
+
+} // namespace
+
+std::string textReport(const Report& report) {
+    switch (report.kind) {
+    case RunKind::Single:
+        return runsText(report.measurements);
+    case RunKind::Repeat: {
+        std::string text = runsText(report.measurements);
+        if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
+            text += summaryLine(*stats, "samples", stats->samples, 1);
+            text += summaryLine(*stats, "ms", stats->ms, 3);
+        }
+        return text;
+    }
+    case RunKind::Sweep:
+        return sweepText(report.measurements);
+    }
+    return {};
+}
