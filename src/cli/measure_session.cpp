@@ -2,6 +2,7 @@
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
+#include "cli/console.h"
 #include "cli/report/csv_report.h"
 #include "cli/report/json_report.h"
 #include "cli/report/output_file.h"
@@ -18,12 +19,6 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #if !defined(_WIN32)
 #include "drivers/sim/install_memory.h"
 #include "platform/memory/memory_platform.h"
@@ -38,77 +33,6 @@ using namespace std::chrono_literals;
 constexpr auto kMeasurementTimeout = 60s;
 // How often a measurement is run again after the driver reset in its middle.
 constexpr int kRunsAfterReset = 2;
-
-bool standardErrorIsTerminal() {
-#if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-void printLines(const char* prefix, const std::string& text) {
-    std::string shown;
-    for (char c : text) {
-        if (c != '\r') {
-            shown += c;
-        }
-    }
-    std::fprintf(stderr, "%s%s\n", prefix, shown.c_str());
-}
-
-// Standard error: the dialog's status texts and message boxes as they come, or, during a sweep
-// on a terminal, one progress line that stands for the status texts. Quiet keeps only errors:
-// message boxes, and the status text of a measurement that failed.
-class Console {
-public:
-    explicit Console(bool quiet)
-        : m_quiet(quiet) {}
-
-    void status(const std::string& text) {
-        m_lastStatus = text;
-        m_lastStatusShown = !m_quiet && m_progress.empty();
-        if (m_lastStatusShown) {
-            printLines("[status] ", text);
-        }
-    }
-    void messageBox(const headless::MessageBoxRecord& box) {
-        clearProgress();
-        printLines(("[message box] " + box.caption + ": ").c_str(), box.text);
-    }
-    // A measurement found nothing: its reason, unless it is on the screen already.
-    void failed() {
-        if (!m_lastStatusShown && !m_lastStatus.empty()) {
-            clearProgress();
-            printLines("tarvelo-cli: ", m_lastStatus);
-        }
-    }
-    // Whether progress() shows anything: on a terminal, unless quiet.
-    bool showsProgress() const { return !m_quiet && standardErrorIsTerminal(); }
-    void progress(const std::string& text) {
-        if (showsProgress()) {
-            m_progress = text;
-            std::fprintf(stderr, "\r%s\033[K", text.c_str());
-            std::fflush(stderr);
-        }
-    }
-    void endProgress() {
-        clearProgress();
-        m_progress.clear();
-    }
-
-private:
-    void clearProgress() {
-        if (!m_progress.empty()) {
-            std::fprintf(stderr, "\r\033[K");
-        }
-    }
-
-    bool m_quiet;
-    std::string m_lastStatus;
-    bool m_lastStatusShown = false;
-    std::string m_progress;
-};
 
 std::vector<std::string> listItems(CTarveloDlg& dlg, int id) {
     std::vector<std::string> items;

@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr double kWidth = 860;
+constexpr double kWidth = 900;
 constexpr double kHeight = 500;
 constexpr double kLeft = 70;
-constexpr double kRight = 200; // room for the legend
+constexpr double kRight = 220; // room for the legend
 constexpr double kTop = 40;
 constexpr double kBottom = 50;
 
@@ -288,13 +288,13 @@ std::string sweepPlot(const Report& report) {
                 };
                 chart.line({{sizes.lo, ms(sizes.lo)}, {sizes.hi, ms(sizes.hi)}}, colour,
                            "class=\"fit\" stroke-opacity=\"0.6\"");
-                legend += formatted(": %.2f ms + %.3g B", ms(0), fit.perBuffer);
+                legend += formatted(": %.5g + %.4g B", fit.fixedSamples, fit.perBuffer);
             }
         }
         chart.legend(legend, Marker::Line, colour);
     }
     chart.legend("measured", Marker::Dot, "gray");
     chart.legend("reported in + out", Marker::Square, "gray");
-    chart.legend("least-squares fit", Marker::Line, "gray");
+    chart.legend("fit, in samples: a + b B", Marker::Line, "gray");
     return chart.document();
 }
