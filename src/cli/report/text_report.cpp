@@ -62,10 +62,10 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
         text += "\n";
     }
     for (const LatencyFit& fit : fitPerRate(cells)) {
-        text += formatted("Fit at %.0f Hz: latency = %.2f + %.4f x buffer size (samples); fixed "
-                          "part %.2f ms, from %d sizes\n",
-                          fit.sampleRate, fit.fixedSamples, fit.perBuffer,
-                          toMs(fit.fixedSamples, fit.sampleRate), fit.points);
+        text += formatted("Fit at %.0f Hz from %d sizes: latency = %.2f + %.4f x buffer size "
+                          "(samples), a fixed %.2f ms\n",
+                          fit.sampleRate, fit.points, fit.fixedSamples, fit.perBuffer,
+                          toMs(fit.fixedSamples, fit.sampleRate));
     }
     return text;
 }
