@@ -4,6 +4,8 @@
 #include "../tests/engine/armed_dialog.h"
 #include "../tests/support/fake_driver.h"
 
+#include "engine/correlation_method.h"
+
 #include <benchmark/benchmark.h>
 
 #include <limits>
@@ -52,6 +54,31 @@ void emitPulse(benchmark::State& state) {
     state.SetLabel("items = output samples written");
 }
 
+// The correlation method's steady state: the sweep written to every output and every channel
+// recorded, at a switch in the middle of a measurement.
+void recordWithCorrelation(benchmark::State& state) {
+    BenchDialog bench(state);
+    auto& armed = bench.armed;
+    armed.dlg->m_measurement.setMethod(std::make_unique<CorrelationMethod>());
+    armed.dlg->m_measurement.setSampleRate(48000);
+    armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
+    BufferSwitchCallback(0, ASIOTrue);
+    int half = 1;
+    for (auto _ : state) {
+        BufferSwitchCallback(half, ASIOTrue);
+        half ^= 1;
+        if (!armed.dlg->m_measurement.armed()) {
+            state.PauseTiming();
+            armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
+            BufferSwitchCallback(0, ASIOTrue);
+            half = 1;
+            state.ResumeTiming();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * bench.channels * bench.frames);
+    state.SetLabel("items = samples written and recorded");
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
     for (int channels : {2, 8, 64}) {
         for (int frames = 32; frames <= 2048; frames *= 2) {
@@ -65,4 +92,5 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(scanWithoutFinding)->Apply(sizes);
 BENCHMARK(emitPulse)->Apply(sizes);
+BENCHMARK(recordWithCorrelation)->Apply(sizes);
 BENCHMARK_MAIN();

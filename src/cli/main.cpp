@@ -3,6 +3,7 @@
 // result goes to standard output.
 
 #include "cli/measure_session.h"
+#include "tarvelo_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     SessionOptions options;
     CLI::App app{"Measures the round-trip latency of an audio interface through its ASIO driver.",
                  "tarvelo-cli"};
+    app.set_version_flag("--version", "tarvelo-cli " TARVELO_VERSION);
     auto* list =
         app.add_flag("-l,--list", options.listDrivers, "List the installed drivers and exit");
     app.add_option("-d,--driver", options.driver,
@@ -26,6 +28,10 @@ int main(int argc, char** argv) {
     auto* repeat = app.add_option("-n,--repeat,--count", options.repeat,
                                   "Measurements in a row, with statistics (default 1)")
                        ->check(CLI::Range(1, 1000));
+    app.add_option("-m,--method", options.method,
+                   "threshold (default: the dialog's pulse and threshold) or correlation (a "
+                   "sweep, found between samples, with polarity, confidence and diagnoses)")
+        ->check(CLI::IsMember({"threshold", "correlation"}));
 
     // Reports.
     auto* sweep = app.add_flag("--sweep", options.sweep,
@@ -65,7 +71,7 @@ int main(int argc, char** argv) {
 #endif
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) { // --help or --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "tarvelo-cli: %s (see --help)\n", e.what());

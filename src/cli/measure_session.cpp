@@ -9,6 +9,8 @@
 #include "cli/report/svg_plot.h"
 #include "cli/report/text_report.h"
 #include "cli/report/wav_writer.h"
+#include "cli/result_text.h"
+#include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
 #include "framework/headless/headless.h"
 
@@ -190,11 +192,23 @@ public:
             headless::Select(dlg, ctl::kSensitivityList, sensitivity);
         }
 
-        const int status = m_options.sweep ? sweep(dlg) : repeat(dlg);
+        if (m_options.method == "correlation") {
+            dlg.m_measurement.setMethod(std::make_unique<CorrelationMethod>());
+        }
+        int status = m_options.sweep ? sweep(dlg) : repeat(dlg);
         if (status == kExitBadInput || m_report.measurements.empty()) {
             return status;
         }
-        return std::max(status, writeReport(dlg));
+        status = std::max(status, writeReport(dlg));
+        // Once, and after the files: the explanation is a measurement of its own, which would
+        // replace the recording they show.
+        for (const MeasurementResult& result : m_report.measurements) {
+            if (!result.latencySamples && result.method == MethodKind::Threshold) {
+                explainThresholdFailure(dlg, result.sensitivity);
+                break;
+            }
+        }
+        return status;
     }
 
 private:
@@ -371,6 +385,16 @@ private:
             return kExitNotMeasured;
         }
         return kExitMeasured;
+    }
+
+    // A threshold that finds nothing cannot tell why; one correlation measurement can.
+    void explainThresholdFailure(CTarveloDlg& dlg, std::int32_t sensitivity) {
+        dlg.m_measurement.setMethod(std::make_unique<CorrelationMethod>());
+        const std::optional<MeasurementResult> found = runChain(dlg);
+        dlg.m_measurement.setMethod(std::make_unique<ThresholdMethod>());
+        if (found) {
+            std::fprintf(stderr, "%s\n", thresholdFailureExplained(*found, sensitivity).c_str());
+        }
     }
 
     const SessionOptions& m_options;

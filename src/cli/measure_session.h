@@ -21,6 +21,7 @@ struct SessionOptions {
     std::optional<int> bufferSize;
     std::optional<std::string> sensitivity;
     int repeat = 1;
+    std::string method = "threshold";
     bool sweep = false;
     std::vector<double> sweepRates; // empty: every rate the driver offers
     std::vector<int> sweepSizes;    // empty: every size it offers at each rate

@@ -4,6 +4,7 @@
 // (engine/measurement.h), which owns what crosses threads.
 
 #include "asio/asio.h"
+#include "engine/correlation.h"
 #include "engine/sample_format.h"
 
 #include <cstddef>
@@ -49,6 +50,7 @@ struct MeasurementResult {
     ASIOLong reportedInputLatency = 0;
     ASIOLong reportedOutputLatency = 0;
     std::optional<ThresholdFindings> threshold;
+    std::optional<CorrelationFindings> correlation;
 
     std::optional<double> latencyMs() const {
         if (!latencySamples || !(sampleRate > 0)) {
@@ -93,7 +95,8 @@ public:
     // threshold and the rate as they stand now. Real-time: no allocation, lock or wait.
     virtual SwitchVerdict onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
                                    std::int32_t threshold32, double sampleRate) = 0;
-    // The most armed switches a run over `stream` can take, for sizing a recording.
+    // The most armed switches a run over `stream` can take, for sizing a recording; asked after
+    // prepare().
     virtual std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const = 0;
     // Whether the method judges the recording rather than the buffers; the measurement then
     // records whatever its owner asked.

@@ -44,11 +44,11 @@ SwitchOutcome Measurement::onBufferSwitch(ASIOLong doubleBufferIndex) {
     }
     const std::int32_t index = m_switchCount.load(std::memory_order_relaxed);
     const int half = doubleBufferIndex == 0 ? 0 : 1;
-    // Inputs before the method may clear them, outputs after it has written them.
-    recordInputs(half, index);
     const SwitchVerdict verdict = m_method->onSwitch(
         m_stream, half, index, thresholdForSensitivity(sensitivity()), sampleRate());
-    recordOutputs(half, index);
+    if (m_recordingOn) {
+        record(half, index);
+    }
     if (verdict.kind == SwitchVerdict::Continue) {
         m_switchCount.store(index + 1, std::memory_order_relaxed);
         return SwitchOutcome::Running;
@@ -94,36 +94,24 @@ void Measurement::prepareRecording() {
                               std::vector<float>(capacity));
 }
 
-std::size_t Measurement::recordableFrames(std::int32_t index) const {
+void Measurement::record(int half, std::int32_t index) {
     const auto start = static_cast<std::size_t>(index) * static_cast<std::size_t>(m_stream.frames);
     const std::size_t capacity = m_recording.inputs.empty() ? 0 : m_recording.inputs.front().size();
-    return start >= capacity
-               ? 0
-               : std::min(static_cast<std::size_t>(m_stream.frames), capacity - start);
-}
-
-void Measurement::copyHalf(std::vector<float>& into, std::int32_t index, const void* from) const {
-    const std::size_t start =
-        static_cast<std::size_t>(index) * static_cast<std::size_t>(m_stream.frames);
-    const std::size_t count = recordableFrames(index);
-    for (std::size_t j = 0; j < count; ++j) {
-        into[start + j] =
-            static_cast<float>(readNormalised(from, static_cast<int>(j), m_stream.layout));
+    if (start >= capacity) {
+        return;
     }
-}
-
-void Measurement::recordInputs(int half, std::int32_t index) {
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(m_recording.inputs.size()); ++i) {
-        copyHalf(m_recording.inputs[static_cast<std::size_t>(i)], index, m_stream.input(i, half));
+    const std::size_t count = std::min(static_cast<std::size_t>(m_stream.frames), capacity - start);
+    const auto copy = [&](std::vector<float>& into, const void* from) {
+        for (std::size_t j = 0; j < count; ++j) {
+            into[start + j] =
+                static_cast<float>(readNormalised(from, static_cast<int>(j), m_stream.layout));
+        }
+    };
+    for (std::int32_t k = 0; k < m_stream.numOutputs; ++k) {
+        copy(m_recording.outputs[static_cast<std::size_t>(k)], m_stream.output(k, half));
     }
-}
-
-void Measurement::recordOutputs(int half, std::int32_t index) {
-    for (std::int32_t k = 0; k < static_cast<std::int32_t>(m_recording.outputs.size()); ++k) {
-        copyHalf(m_recording.outputs[static_cast<std::size_t>(k)], index, m_stream.output(k, half));
+    for (std::int32_t i = 0; i < m_stream.numInputs; ++i) {
+        copy(m_recording.inputs[static_cast<std::size_t>(i)], m_stream.input(i, half));
     }
-    if (const std::size_t count = recordableFrames(index); count > 0) {
-        m_recording.length =
-            static_cast<std::size_t>(index) * static_cast<std::size_t>(m_stream.frames) + count;
-    }
+    m_recording.length = start + count;
 }

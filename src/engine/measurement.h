@@ -82,11 +82,7 @@ public:
 
 private:
     void prepareRecording();
-    // Driver's thread: armed switch `index` into the recording, while it has room.
-    std::size_t recordableFrames(std::int32_t index) const;
-    void copyHalf(std::vector<float>& into, std::int32_t index, const void* from) const;
-    void recordInputs(int half, std::int32_t index);
-    void recordOutputs(int half, std::int32_t index);
+    void record(int half, std::int32_t index); // driver's thread
 
     std::unique_ptr<DetectionMethod> m_method;
     StreamSnapshot m_stream{};

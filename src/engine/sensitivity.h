@@ -23,9 +23,13 @@ inline constexpr std::array<SensitivityLevel, 4> kSensitivityLevels{{
 // The list's initial choice, and the level any position outside the list stands for.
 inline constexpr std::int32_t kDefaultSensitivity = 2;
 
-constexpr std::int32_t thresholdForSensitivity(std::int32_t position) {
+// The list position whose threshold `position` stands for.
+constexpr std::int32_t thresholdPosition(std::int32_t position) {
     const bool listed =
         position >= 0 && position < static_cast<std::int32_t>(kSensitivityLevels.size());
-    return kSensitivityLevels[static_cast<std::size_t>(listed ? position : kDefaultSensitivity)]
-        .threshold32;
+    return listed ? position : kDefaultSensitivity;
+}
+
+constexpr std::int32_t thresholdForSensitivity(std::int32_t position) {
+    return kSensitivityLevels[static_cast<std::size_t>(thresholdPosition(position))].threshold32;
 }

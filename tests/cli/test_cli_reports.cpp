@@ -193,11 +193,45 @@ TEST_F(CliReports, TheWavHoldsTheStimulusAndEveryInputOnOneTimelineAndThePlotMar
 
     EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='onset']/@data-sample"),
               std::vector<std::string>{std::to_string(latency)});
-    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='threshold']/@y1").size(), 1u);
+    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='threshold']/@class").size(), 1u);
     // Written whole under another name, then renamed: nothing else is left beside them.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file("")),
                             std::filesystem::directory_iterator()),
               2);
+}
+
+TEST_F(CliReports, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
+    struct Case {
+        const char* arguments;
+        int polarity; // 0: none given
+        const char* diagnosis;
+        const char* mark; // on the plot, at the latency
+    };
+    const Case cases[] = {
+        {"--method threshold --sim pace=freewheel", 0, nullptr, "onset"},
+        {"--method correlation --sim pace=freewheel,invert=1", -1, "invertedPolarity", "peak"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CliRun run =
+            cli(std::string(c.arguments) + " -q -f json --plot " + file("plot.svg").string());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Json measured = Json::parse(run.out)["measurements"][0];
+        EXPECT_EQ(measured.contains("polarity"), c.polarity != 0) << measured;
+        EXPECT_EQ(measured.contains("confidence"), c.polarity != 0) << measured;
+        if (c.polarity != 0) {
+            EXPECT_EQ(measured["polarity"], c.polarity);
+            EXPECT_NE(std::find(measured["diagnoses"].begin(), measured["diagnoses"].end(),
+                                Json{{"kind", c.diagnosis}}),
+                      measured["diagnoses"].end())
+                << measured;
+        }
+        const std::vector<std::string> marks =
+            svgValues(file("plot.svg"),
+                      (std::string("//svg:*[@class='") + c.mark + "']/@data-sample").c_str());
+        ASSERT_EQ(marks.size(), 1u);
+        EXPECT_NEAR(std::stod(marks[0]), measured["latency"]["samples"].get<double>(), 1e-6);
+    }
 }
 
 TEST_F(CliReports, QuietLeavesOnlyResultsAndErrors) {

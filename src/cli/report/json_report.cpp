@@ -2,11 +2,14 @@
 
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
+#include "cli/result_text.h"
 #include "engine/sensitivity.h"
+#include "tarvelo_version.h"
 
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <utility>
 
 namespace {
 
@@ -38,6 +41,35 @@ Json sensitivityDb(std::int32_t position) {
     return decibels;
 }
 
+// What the correlation method adds: polarity (with a loop), confidence and the diagnoses.
+void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t sensitivity) {
+    json["inputChannel"] = found.input;
+    if (found.loopFound) {
+        json["polarity"] = found.polarity;
+    }
+    json["confidence"] = found.confidence;
+    constexpr std::pair<Diagnosis, const char*> kNames[] = {
+        {Diagnosis::NoLoop, "noLoop"},     {Diagnosis::InvertedPolarity, "invertedPolarity"},
+        {Diagnosis::Ghost, "ghost"},       {Diagnosis::FloatingInput, "floatingInput"},
+        {Diagnosis::Clipping, "clipping"},
+    };
+    Json diagnoses = Json::array();
+    for (const auto& [diagnosis, name] : kNames) {
+        if (found.has(diagnosis)) {
+            Json entry{{"kind", name}};
+            if (diagnosis == Diagnosis::Ghost) {
+                entry["delaySamples"] = found.ghost->delaySamples;
+                entry["levelDb"] = found.ghost->levelDb;
+            }
+            diagnoses.push_back(std::move(entry));
+        }
+    }
+    if (const std::optional<double> shortBy = levelShortOfThreshold(found, sensitivity)) {
+        diagnoses.push_back({{"kind", "levelBelowThreshold"}, {"belowDb", *shortBy}});
+    }
+    json["diagnoses"] = std::move(diagnoses);
+}
+
 Json measurementJson(const MeasurementResult& result) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
@@ -51,6 +83,9 @@ Json measurementJson(const MeasurementResult& result) {
     json["unreported"] = unreported ? samplesAndMs(*unreported, result.sampleRate) : Json(nullptr);
     if (result.threshold) {
         json["inputChannel"] = result.threshold->input;
+    }
+    if (result.correlation) {
+        addCorrelation(json, *result.correlation, result.sensitivity);
     }
     return json;
 }

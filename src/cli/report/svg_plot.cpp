@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -194,53 +195,73 @@ std::vector<std::pair<double, double>> envelope(const std::vector<float>& channe
     return points;
 }
 
-void verticalMark(Chart& chart, double x, Range y, const char* colour, const char* cssClass,
-                  const std::string& title) {
+// A mark across the plot at `x`, whose data-sample attribute holds the latency it stands for.
+void verticalMark(Chart& chart, double x, double latency, Range y, const char* colour,
+                  const char* cssClass, const std::string& title) {
     chart.add(formatted("<line class=\"%s\" data-sample=\"%.10g\" x1=\"%.2f\" y1=\"%.2f\" "
                         "x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\" stroke-width=\"2\">"
                         "<title>%s</title></line>\n",
-                        cssClass, x, chart.px(x), chart.py(y.lo), chart.px(x), chart.py(y.hi),
+                        cssClass, latency, chart.px(x), chart.py(y.lo), chart.px(x), chart.py(y.hi),
                         colour, escaped(title).c_str()));
 }
 
 } // namespace
 
 std::string onsetPlot(const MeasurementResult& result, const Recording& recording) {
-    const std::size_t input =
-        result.threshold ? static_cast<std::size_t>(result.threshold->input) : 0;
+    std::size_t input = 0;
+    if (result.threshold) {
+        input = static_cast<std::size_t>(result.threshold->input);
+    } else if (result.correlation && result.correlation->input >= 0) {
+        input = static_cast<std::size_t>(result.correlation->input);
+    }
+    // The latency counts from the stimulus's first sample; the recording from the first switch.
+    std::size_t stimulusStart = 0;
+    if (!recording.outputs.empty()) {
+        const std::vector<float>& stimulus = recording.outputs.front();
+        const auto end = stimulus.begin() + static_cast<long>(recording.length);
+        stimulusStart = static_cast<std::size_t>(
+            std::find_if(stimulus.begin(), end, [](float s) { return s != 0.0f; }) -
+            stimulus.begin());
+    }
     const std::size_t buffer = static_cast<std::size_t>(std::max(recording.bufferSize, 1));
-    const std::size_t margin = std::max<std::size_t>(buffer / 2, 16);
+    const std::size_t before = std::max<std::size_t>(buffer / 2, 16);
+    const std::size_t after =
+        std::max(buffer + buffer / 2, static_cast<std::size_t>(recording.sampleRate * 0.02));
     std::size_t from = 0;
-    std::size_t to = std::min(recording.length, 4 * buffer);
+    std::size_t to = std::min(recording.length, stimulusStart + before + after);
+    std::optional<double> arrival;
     if (result.latencySamples) {
-        const auto onset = static_cast<std::size_t>(*result.latencySamples);
-        from = onset > margin ? onset - margin : 0;
-        to = std::min(recording.length, onset + buffer + margin);
+        arrival = static_cast<double>(stimulusStart) + *result.latencySamples;
+        const auto onset = static_cast<std::size_t>(*arrival);
+        from = onset > before ? onset - before : 0;
+        to = std::min(recording.length, onset + after);
     }
     const Range level{-1.05, 1.05};
+    const Range samples{static_cast<double>(from), static_cast<double>(std::max(to, from + 1))};
     Chart chart(formatted("Input %zu around the onset: %.0f Hz, buffer %d", input + 1,
                           result.sampleRate, static_cast<int>(result.bufferSize)),
-                "samples after the pulse was sent", "level (full scale = 1)",
-                {static_cast<double>(from), static_cast<double>(std::max(to, from + 1))}, level);
+                "samples after the first buffer switch", "level (full scale = 1)", samples, level);
     if (input < recording.inputs.size() && to > from) {
         chart.line(envelope(recording.inputs[input], from, to), kPalette[0]);
     }
     chart.legend("recorded input", Marker::Line, kPalette[0]);
 
-    const double threshold = thresholdForSensitivity(result.sensitivity) / 2147483648.0;
-    chart.add(formatted("<line class=\"threshold\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" "
-                        "y2=\"%.2f\" stroke=\"%s\" stroke-dasharray=\"6 4\"/>\n",
-                        chart.px(static_cast<double>(from)), chart.py(threshold),
-                        chart.px(static_cast<double>(std::max(to, from + 1))), chart.py(threshold),
-                        kPalette[4]));
-    chart.legend(formatted("threshold (%.3f)", threshold), Marker::DashedLine, kPalette[4]);
-
-    if (result.latencySamples) {
-        const std::string title = formatted("onset: %.0f samples", *result.latencySamples);
-        verticalMark(chart, *result.latencySamples, level, kPalette[1], "onset", title);
+    if (result.method == MethodKind::Threshold) {
+        const double threshold = thresholdForSensitivity(result.sensitivity) / 2147483648.0;
+        chart.line({{samples.lo, threshold}, {samples.hi, threshold}}, kPalette[4],
+                   "class=\"threshold\" stroke-dasharray=\"6 4\"");
+        chart.legend(formatted("threshold (%.3f)", threshold), Marker::DashedLine, kPalette[4]);
+    }
+    if (!arrival) {
+        chart.legend("nothing came back", Marker::Tick, "none");
+    } else if (result.correlation) {
+        const std::string title = formatted("correlation peak: %.2f", *result.latencySamples);
+        verticalMark(chart, *arrival, *result.latencySamples, level, kPalette[1], "peak", title);
         chart.legend(title, Marker::Tick, kPalette[1]);
     } else {
-        chart.legend("nothing came back", Marker::Tick, "none");
+        const std::string title = formatted("onset: %.0f samples", *result.latencySamples);
+        verticalMark(chart, *arrival, *result.latencySamples, level, kPalette[1], "onset", title);
+        chart.legend(title, Marker::Tick, kPalette[1]);
     }
     return chart.document();
 }

@@ -2,19 +2,9 @@
 
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
+#include "cli/result_text.h"
 
 namespace {
-
-std::string resultLine(const MeasurementResult& result) {
-    return formatted("Measurement results: %.0f samples / %.2f ms\n", *result.latencySamples,
-                     result.latencyMs().value_or(0));
-}
-
-std::string reportedLine(const MeasurementResult& result) {
-    return formatted("Driver-reported latencies (samples): in: %d out: %d\n",
-                     static_cast<int>(result.reportedInputLatency),
-                     static_cast<int>(result.reportedOutputLatency));
-}
 
 std::string summaryLine(const LatencyStatistics& stats, const char* unit, const Summary& s,
                         int decimals) {
@@ -27,18 +17,19 @@ std::string summaryLine(const LatencyStatistics& stats, const char* unit, const 
                      decimals, s.mean, decimals, s.standardDeviation);
 }
 
-// Each found result, with the driver's latencies once and again whenever they change.
+// Each result, with the driver's latencies once and again whenever they change.
 std::string runsText(const std::vector<MeasurementResult>& runs) {
     std::string text;
     const MeasurementResult* lastShown = nullptr;
     for (const MeasurementResult& run : runs) {
-        if (!run.latencySamples) {
-            continue;
+        const bool showReported =
+            run.latencySamples &&
+            (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
+             lastShown->reportedOutputLatency != run.reportedOutputLatency);
+        for (const std::string& line : resultLines(run, showReported)) {
+            text += line + "\n";
         }
-        text += resultLine(run);
-        if (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
-            lastShown->reportedOutputLatency != run.reportedOutputLatency) {
-            text += reportedLine(run);
+        if (showReported) {
             lastShown = &run;
         }
     }
@@ -79,7 +70,7 @@ std::string textReport(const Report& report) {
     case RunKind::Repeat: {
         std::string text = runsText(report.measurements);
         if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
-            text += summaryLine(*stats, "samples", stats->samples, 1);
+            text += summaryLine(*stats, "samples", stats->samples, 2);
             text += summaryLine(*stats, "ms", stats->ms, 3);
         }
         return text;

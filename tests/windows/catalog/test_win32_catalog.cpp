@@ -293,8 +293,8 @@ TEST_F(InstalledSimulator, ItsSettingsAreReadFromTheRegistryAtInit) {
     ASIOLong latencyIn = 0;
     ASIOLong latencyOut = 0;
     EXPECT_EQ(driver->getLatencies(&latencyIn, &latencyOut), ASE_OK);
-    EXPECT_EQ(latencyIn, 256 + 16); // the default buffer and safety offsets
-    EXPECT_EQ(latencyOut, 256 + 32);
+    EXPECT_EQ(latencyIn, 256 + 8); // the default buffer and safety offsets
+    EXPECT_EQ(latencyOut, 256 + 16);
 }
 
 TEST_F(InstalledSimulator, ScriptedFaultsReachTheHost) {
