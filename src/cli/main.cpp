@@ -1,6 +1,6 @@
 // tarvelo-cli: the main dialog on the headless surface, driven as a user's clicks would drive
 // it. Status texts and message boxes go to standard error as they happen; each measurement's
-// result goes to standard output.
+// result goes to standard output, as text, JSON or CSV; WAV and SVG files on request.
 
 #include "cli/measure_session.h"
 #include "tarvelo_version.h"

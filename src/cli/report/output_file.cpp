@@ -7,14 +7,21 @@
 
 #if defined(_WIN32)
 #include <process.h>
-#define processId _getpid
 #else
 #include <unistd.h>
-#define processId getpid
 #endif
 
 namespace {
 
+int processId() {
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+// Named for this process, so that two runs writing the same file never share a temporary one.
 std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
     return path.parent_path() /
            ("." + path.filename().string() + ".tmp" + std::to_string(processId()));

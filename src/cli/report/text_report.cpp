@@ -43,12 +43,12 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
     for (const MeasurementResult& cell : cells) {
         text += formatted("%8.0f  %6d  ", cell.sampleRate, static_cast<int>(cell.bufferSize));
         text += cell.latencySamples
-                    ? formatted("%8.0f  %8.2f", *cell.latencySamples, *cell.latencyMs())
+                    ? formatted("%8.6g  %8.2f", *cell.latencySamples, *cell.latencyMs())
                     : formatted("%18s", "nothing came back");
         text += formatted("  %11d  %12d", static_cast<int>(cell.reportedInputLatency),
                           static_cast<int>(cell.reportedOutputLatency));
         if (const std::optional<double> unreported = unreportedSamples(cell)) {
-            text += formatted("  %10.0f", *unreported);
+            text += formatted("  %10.6g", *unreported);
         }
         text += "\n";
     }
