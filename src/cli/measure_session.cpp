@@ -2,6 +2,13 @@
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
+#include "cli/console.h"
+#include "cli/report/csv_report.h"
+#include "cli/report/json_report.h"
+#include "cli/report/output_file.h"
+#include "cli/report/svg_plot.h"
+#include "cli/report/text_report.h"
+#include "cli/report/wav_writer.h"
 #include "cli/result_text.h"
 #include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
@@ -31,16 +38,6 @@ constexpr auto kMeasurementTimeout = 60s;
 // waits before it does.
 constexpr int kRunsAfterReset = 2;
 constexpr auto kLoopFallsQuiet = 1s;
-
-void printLines(const char* prefix, const std::string& text) {
-    std::string shown;
-    for (char c : text) {
-        if (c != '\r') {
-            shown += c;
-        }
-    }
-    std::fprintf(stderr, "%s%s\n", prefix, shown.c_str());
-}
 
 std::vector<std::string> listItems(CTarveloDlg& dlg, int id) {
     std::vector<std::string> items;
@@ -121,19 +118,35 @@ int badInput(const std::string& message) {
     return kExitBadInput;
 }
 
+// The files the options name, checked before anything is opened or measured.
+int checkOutputFiles(const SessionOptions& options) {
+    for (const std::string* file : {&options.wavFile, &options.plotFile}) {
+        if (!file->empty()) {
+            if (const std::string why = whyNotWritable(*file); !why.empty()) {
+                return badInput(why);
+            }
+        }
+    }
+    if (!options.wavFile.empty() && options.wavFile == options.plotFile) {
+        return badInput("--wav and --plot name the same file '" + options.wavFile + "'");
+    }
+    return 0;
+}
+
 class Session {
 public:
     Session(const SessionOptions& options, DriverHooks hooks)
         : m_options(options)
-        , m_hooks(std::move(hooks)) {}
+        , m_hooks(std::move(hooks))
+        , m_console(options.quiet) {}
 
     int run() {
-        headless::SetMessageBoxResponder([](const headless::MessageBoxRecord& box) {
-            printLines(("[message box] " + box.caption + ": ").c_str(), box.text);
+        headless::SetMessageBoxResponder([this](const headless::MessageBoxRecord& box) {
+            m_console.messageBox(box);
             return IDOK;
         });
         headless::SetDebugOutputListener(
-            [](const std::string& text) { printLines("[status] ", text); });
+            [this](const std::string& text) { m_console.status(text); });
 
         int sensitivity = -1;
         if (m_options.sensitivity &&
@@ -173,6 +186,7 @@ public:
         if (dlg.m_driverIndex != driver) {
             return kExitNotMeasured;
         }
+        m_report.driver = drivers[static_cast<std::size_t>(driver)];
 
         if (m_options.sampleRate) {
             if (const int status = chooseRate(dlg, *m_options.sampleRate); status != 0) {
@@ -191,14 +205,87 @@ public:
         if (m_options.method == "correlation") {
             dlg.m_measurement.setMethod(std::make_unique<CorrelationMethod>());
         }
-        int measured = 0;
-        for (int i = 0; i < m_options.count; ++i) {
-            measured += measureOnce(dlg) ? 1 : 0;
+        int status = m_options.sweep ? sweep(dlg) : repeat(dlg);
+        if (status == kExitBadInput || m_report.measurements.empty()) {
+            return status;
         }
-        return measured == m_options.count ? kExitMeasured : kExitNotMeasured;
+        status = std::max(status, writeReport(dlg));
+        // Once, and after the files: the explanation is a measurement of its own, which would
+        // replace the recording they show.
+        for (const MeasurementResult& result : m_report.measurements) {
+            if (!result.latencySamples && result.method == MethodKind::Threshold) {
+                explainThresholdFailure(dlg, result.sensitivity);
+                break;
+            }
+        }
+        return status;
     }
 
 private:
+    int repeat(CTarveloDlg& dlg) {
+        m_report.kind = m_options.repeat > 1 ? RunKind::Repeat : RunKind::Single;
+        dlg.m_measurement.setRecording(!m_options.wavFile.empty() || !m_options.plotFile.empty());
+        bool allFound = true;
+        for (int i = 0; i < m_options.repeat; ++i) {
+            allFound = measureOnce(dlg) && allFound;
+        }
+        return allFound ? kExitMeasured : kExitNotMeasured;
+    }
+
+    // Every rate, and at each every buffer size, of the lists given or else of the driver's.
+    int sweep(CTarveloDlg& dlg) {
+        m_report.kind = RunKind::Sweep;
+        std::vector<double> rates = m_options.sweepRates;
+        if (rates.empty()) {
+            for (const headless::ListItem& item :
+                 headless::SurfaceOf(dlg)->control(ctl::kSampleRateList)->items) {
+                rates.push_back(static_cast<double>(item.data));
+            }
+        }
+        // Every cell is chosen once before any is measured, so that a rate or size the driver
+        // does not offer is reported before the sweep, not in its middle.
+        std::vector<std::pair<double, std::vector<int>>> plan;
+        for (double rate : rates) {
+            if (const int status = chooseRate(dlg, rate); status != 0) {
+                return status;
+            }
+            std::vector<int> sizes = m_options.sweepSizes;
+            for (int size : sizes) {
+                if (const int status = chooseBufferSize(dlg, size); status != 0) {
+                    return status;
+                }
+            }
+            if (sizes.empty()) {
+                for (const std::string& item : listItems(dlg, ctl::kBufferSizeList)) {
+                    sizes.push_back(std::atoi(item.c_str()));
+                }
+            }
+            plan.emplace_back(rate, std::move(sizes));
+        }
+
+        std::size_t cells = 0;
+        for (const auto& [rate, sizes] : plan) {
+            cells += sizes.size();
+        }
+        bool allFound = true;
+        std::size_t done = 0;
+        for (const auto& [rate, sizes] : plan) {
+            if (const int status = chooseRate(dlg, rate); status != 0) {
+                return status;
+            }
+            for (int size : sizes) {
+                m_console.progress(
+                    formatted("Sweep: %zu of %zu, %.0f Hz, %d samples", ++done, cells, rate, size));
+                if (const int status = chooseBufferSize(dlg, size); status != 0) {
+                    return status;
+                }
+                allFound = measureOnce(dlg) && allFound;
+            }
+        }
+        m_console.endProgress();
+        return allFound ? kExitMeasured : kExitNotMeasured;
+    }
+
     int chooseRate(CTarveloDlg& dlg, double rate) {
         const auto* list = headless::SurfaceOf(dlg)->control(ctl::kSampleRateList);
         for (std::size_t i = 0; i < list->items.size(); ++i) {
@@ -233,12 +320,16 @@ private:
     }
 
     // One press of Measure!, pressed again after a driver reset as a user would, a few times.
+    // Whatever it ends with goes into the report; whether it found the pulse is returned.
     bool measureOnce(CTarveloDlg& dlg) {
         for (int attempt = 0; attempt <= kRunsAfterReset; ++attempt) {
             const int resetsBefore = dlg.m_resetsHandled;
-            const std::optional<MeasurementResult> result = runChain(dlg);
-            if (result) {
-                return report(dlg, *result);
+            if (const std::optional<MeasurementResult> result = runChain(dlg)) {
+                m_report.measurements.push_back(*result);
+                if (!result->latencySamples) {
+                    m_console.failed();
+                }
+                return result->latencySamples.has_value();
             }
             if (dlg.m_resetsHandled == resetsBefore || dlg.m_driverIndex < 0) {
                 return false;
@@ -274,18 +365,44 @@ private:
         return dlg.m_lastResult;
     }
 
-    bool report(CTarveloDlg& dlg, const MeasurementResult& result) {
-        for (const std::string& line : resultLines(result)) {
-            std::printf("%s\n", line.c_str());
+    // The report on standard output and into the files asked for.
+    int writeReport(const CTarveloDlg& dlg) {
+        switch (m_options.format) {
+        case ReportFormat::Text:
+            std::fputs(textReport(m_report).c_str(), stdout);
+            break;
+        case ReportFormat::Json:
+            std::fputs(jsonReport(m_report).c_str(), stdout);
+            break;
+        case ReportFormat::Csv:
+            std::fputs(csvReport(m_report).c_str(), stdout);
+            break;
         }
-        if (result.latencySamples && m_hooks.afterResult) {
+        // The driver's own account (JACK's xruns) follows a text report of what it measured.
+        if (m_options.format == ReportFormat::Text && m_hooks.afterResult &&
+            !m_report.measurements.empty() && m_report.measurements.back().latencySamples) {
             m_hooks.afterResult(dlg.m_asio);
         }
         std::fflush(stdout);
-        if (!result.latencySamples && result.method == MethodKind::Threshold) {
-            explainThresholdFailure(dlg, result.sensitivity);
+
+        std::string why;
+        const Recording& recording = dlg.m_measurement.recording();
+        if (!m_options.wavFile.empty()) {
+            why = writeWhole(m_options.wavFile, [&recording](const std::filesystem::path& file) {
+                return writeWav(file, recording);
+            });
         }
-        return result.latencySamples.has_value();
+        if (!m_options.plotFile.empty() && why.empty()) {
+            why = writeTextWhole(m_options.plotFile,
+                                 m_report.kind == RunKind::Sweep
+                                     ? sweepPlot(m_report)
+                                     : onsetPlot(m_report.measurements.back(), recording));
+        }
+        if (!why.empty()) {
+            std::fprintf(stderr, "tarvelo-cli: %s\n", why.c_str());
+            return kExitNotMeasured;
+        }
+        return kExitMeasured;
     }
 
     // A threshold that finds nothing cannot tell why; one correlation measurement can.
@@ -300,11 +417,16 @@ private:
 
     const SessionOptions& m_options;
     const DriverHooks m_hooks;
+    Console m_console;
+    Report m_report;
 };
 
 } // namespace
 
 int RunSession(const SessionOptions& options) {
+    if (const int status = checkOutputFiles(options); status != 0) {
+        return status;
+    }
 #if defined(_WIN32)
     return Session(options, {}).run();
 #else

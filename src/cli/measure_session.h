@@ -1,5 +1,6 @@
 #pragma once
-// One run of tarvelo-cli: opens the chosen driver through the main dialog and measures.
+// One run of tarvelo-cli: opens the chosen driver through the main dialog, measures once, a
+// number of times or over a sweep of rates and buffer sizes, and reports.
 
 #include <functional>
 #include <optional>
@@ -14,14 +15,23 @@ inline constexpr int kExitBadInput = 2;
 
 inline constexpr char kDefaultDriverName[] = "Tarvelo Loopback Simulator";
 
+enum class ReportFormat { Text, Json, Csv };
+
 struct SessionOptions {
     bool listDrivers = false;
     std::optional<std::string> driver;
     std::optional<double> sampleRate;
     std::optional<int> bufferSize;
     std::optional<std::string> sensitivity;
-    int count = 1;
+    int repeat = 1;
     std::string method = "threshold";
+    bool sweep = false;
+    std::vector<double> sweepRates; // empty: every rate the driver offers
+    std::vector<int> sweepSizes;    // empty: every size it offers at each rate
+    ReportFormat format = ReportFormat::Text;
+    std::string wavFile;  // empty: none
+    std::string plotFile; // empty: none
+    bool quiet = false;
     std::string simSettings;
     bool simHelp = false;
     // The JACK driver (Linux): --jack-in, --jack-out, --jack-channels, --jack-name.

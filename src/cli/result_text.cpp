@@ -76,7 +76,7 @@ std::optional<double> levelShortOfThreshold(const CorrelationFindings& findings,
     return needed - arriving;
 }
 
-std::vector<std::string> resultLines(const MeasurementResult& result) {
+std::vector<std::string> resultLines(const MeasurementResult& result, bool withReportedLatencies) {
     std::vector<std::string> lines;
     const double ms = result.latencyMs().value_or(0);
     if (result.method == MethodKind::Correlation) {
@@ -93,7 +93,7 @@ std::vector<std::string> resultLines(const MeasurementResult& result) {
         lines.push_back(
             format("Measurement results: %.0f samples / %.2f ms", *result.latencySamples, ms));
     }
-    if (result.latencySamples) {
+    if (result.latencySamples && withReportedLatencies) {
         lines.push_back(format("Driver-reported latencies (samples): in: %d out: %d",
                                static_cast<int>(result.reportedInputLatency),
                                static_cast<int>(result.reportedOutputLatency)));

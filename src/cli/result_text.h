@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-std::vector<std::string> resultLines(const MeasurementResult& result);
+// `withReportedLatencies` false leaves the driver's figures out, for runs that repeat them.
+std::vector<std::string> resultLines(const MeasurementResult& result, bool withReportedLatencies);
 
 // How far (dB) the loop's level stays below what the threshold at list position `sensitivity`
 // needs to see the pulse; none when the level is unknown or enough.

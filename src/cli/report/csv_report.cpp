@@ -1,0 +1,46 @@
+#include "cli/report/csv_report.h"
+
+#include <optional>
+
+namespace {
+
+std::string field(std::optional<double> value) {
+    return value ? formatted("%.10g", *value) : std::string();
+}
+
+// Quoted, with quotes doubled, so that any driver name stays one field.
+std::string quoted(const std::string& text) {
+    std::string field = "\"";
+    for (char c : text) {
+        field += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return field + "\"";
+}
+
+} // namespace
+
+std::string csvReport(const Report& report) {
+    std::string csv = "run,driver,method,sample_rate,buffer_size,latency_samples,latency_ms,"
+                      "reported_input,reported_output,unreported_samples,polarity,confidence\n";
+    int run = 0;
+    for (const MeasurementResult& result : report.measurements) {
+        // Only the correlation method knows them; the polarity only of a loop it found.
+        std::optional<double> polarity;
+        std::optional<double> confidence;
+        if (result.correlation) {
+            confidence = result.correlation->confidence;
+            if (result.correlation->loopFound) {
+                polarity = result.correlation->polarity;
+            }
+        }
+        csv += formatted("%d,%s,%s,%.10g,%d,%s,%s,%d,%d,%s,%s,%s\n", ++run,
+                         quoted(report.driver).c_str(), methodName(result.method),
+                         result.sampleRate, static_cast<int>(result.bufferSize),
+                         field(result.latencySamples).c_str(), field(result.latencyMs()).c_str(),
+                         static_cast<int>(result.reportedInputLatency),
+                         static_cast<int>(result.reportedOutputLatency),
+                         field(unreportedSamples(result)).c_str(), field(polarity).c_str(),
+                         field(confidence).c_str());
+    }
+    return csv;
+}

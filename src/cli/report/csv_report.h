@@ -1,0 +1,9 @@
+#pragma once
+// The report as CSV: a header row, then one row per measurement (a sweep's cells included).
+// Fields with no value (nothing came back, or a figure the method does not give) are empty.
+
+#include "cli/report/report.h"
+
+#include <string>
+
+std::string csvReport(const Report& report);

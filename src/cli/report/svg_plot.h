@@ -1,0 +1,15 @@
+#pragma once
+// Pictures of a report as SVG documents that any browser opens.
+
+#include "cli/report/report.h"
+
+#include <string>
+
+// The input that carried the pulse, around the onset (the start of the recording when nothing
+// came back), with the detection threshold and the onset marked. The horizontal axis counts
+// samples from the instant the pulse was handed to the driver.
+std::string onsetPlot(const MeasurementResult& result, const Recording& recording);
+
+// Latency in ms against buffer size, one colour per rate: the measured latency, what the driver
+// reports (input plus output), and the fit of each rate.
+std::string sweepPlot(const Report& report);

@@ -1,0 +1,280 @@
+// tarvelo-cli's reports from the real binary against the simulator: repeats with statistics,
+// sweeps with their fits, JSON, CSV, WAV and SVG, and the checks made before anything is measured.
+
+#include "cli_process.h"
+#include "drivers/sim/sim_settings.h"
+
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+namespace {
+
+using Json = nlohmann::json;
+
+SimSettings simSettings(const std::string& text) {
+    SimSettings settings;
+    std::string error;
+    EXPECT_TRUE(parseSimSettings(text, settings, &error)) << error;
+    return settings;
+}
+
+int lineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+const xmlChar* xml(const char* text) {
+    return reinterpret_cast<const xmlChar*>(text);
+}
+
+// The values of `expression` (an XPath that selects attributes) in the SVG file.
+std::vector<std::string> svgValues(const std::filesystem::path& path, const char* expression) {
+    std::vector<std::string> values;
+    xmlDocPtr document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+    EXPECT_NE(document, nullptr) << path << " is not well-formed XML";
+    if (!document) {
+        return values;
+    }
+    xmlXPathContextPtr context = xmlXPathNewContext(document);
+    xmlXPathRegisterNs(context, xml("svg"), xml("http://www.w3.org/2000/svg"));
+    xmlXPathObjectPtr found = xmlXPathEvalExpression(xml(expression), context);
+    for (int i = 0; found && found->nodesetval && i < found->nodesetval->nodeNr; ++i) {
+        xmlChar* text = xmlNodeGetContent(found->nodesetval->nodeTab[i]);
+        values.emplace_back(reinterpret_cast<const char*>(text));
+        xmlFree(text);
+    }
+    xmlXPathFreeObject(found);
+    xmlXPathFreeContext(context);
+    xmlFreeDoc(document);
+    return values;
+}
+
+struct Wav {
+    SF_INFO info{};
+    std::vector<std::vector<float>> channels;
+};
+
+Wav readWav(const std::filesystem::path& path) {
+    Wav wav;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &wav.info);
+    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (!file) {
+        return wav;
+    }
+    std::vector<float> frames(static_cast<std::size_t>(wav.info.frames * wav.info.channels));
+    EXPECT_EQ(sf_readf_float(file, frames.data(), wav.info.frames), wav.info.frames);
+    sf_close(file);
+    wav.channels.assign(static_cast<std::size_t>(wav.info.channels),
+                        std::vector<float>(static_cast<std::size_t>(wav.info.frames)));
+    for (std::size_t n = 0; n < wav.channels.front().size(); ++n) {
+        for (std::size_t c = 0; c < wav.channels.size(); ++c) {
+            wav.channels[c][n] = frames[n * wav.channels.size() + c];
+        }
+    }
+    return wav;
+}
+
+using CliReports = CliFixture;
+
+TEST_F(CliReports, ASweepRecoversTheLoopDelayAndDoubleBufferingAtEveryRate) {
+    struct Case {
+        std::string sim;
+        std::string lists;
+    };
+    const Case cases[] = {
+        {"pace=freewheel", ""}, // every rate and size the simulator offers
+        {"pace=freewheel,delay=100,type=Int16LSB,inlatency=30,outlatency=3",
+         "--sweep-rates 44100,96000 --sweep-sizes 64,256,1024"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sim);
+        const SimSettings settings = simSettings(c.sim);
+        const CliRun run = cli("--sweep --format json --quiet --plot " +
+                               file("sweep.svg").string() + " " + c.lists + " --sim " + c.sim);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const Json report = Json::parse(run.out);
+        EXPECT_EQ(report["kind"], "sweep");
+
+        std::set<double> rates;
+        std::set<int> sizes;
+        for (const Json& cell : report["measurements"]) {
+            rates.insert(cell["sampleRate"].get<double>());
+            sizes.insert(cell["bufferSize"].get<int>());
+            EXPECT_EQ(cell["unreported"]["samples"], settings.unreportedDelay()) << cell;
+        }
+        EXPECT_EQ(report["measurements"].size(), rates.size() * sizes.size());
+        EXPECT_GT(sizes.size(), 1u);
+        ASSERT_EQ(report["fits"].size(), rates.size());
+        for (const Json& fit : report["fits"]) {
+            EXPECT_EQ(fit["fixed"]["samples"], settings.loopDelay) << fit;
+            EXPECT_EQ(fit["perBuffer"], 2.0) << fit;
+            EXPECT_EQ(fit["points"], sizes.size());
+        }
+        EXPECT_EQ(svgValues(file("sweep.svg"), "//svg:circle[@class='measured']/@cx").size(),
+                  report["measurements"].size());
+    }
+}
+
+TEST_F(CliReports, RepeatsReportEveryRunAndTheirStatisticsInEachFormat) {
+    const std::string setup = " --rate 44100 --buffer-size 128 --sim pace=freewheel,delay=40 -q";
+    const double latency = 2 * 128 + 40;
+
+    const Json json = Json::parse(cli("--repeat 3 --format json" + setup).out);
+    for (const char* key : {"program", "version", "driver", "kind", "method", "measurements"}) {
+        EXPECT_TRUE(json.contains(key)) << key;
+    }
+    EXPECT_EQ(json["version"], TARVELO_VERSION);
+    EXPECT_EQ(json["method"], "threshold");
+    ASSERT_EQ(json["measurements"].size(), 3u);
+    for (const Json& run : json["measurements"]) {
+        EXPECT_EQ(run["sampleRate"], 44100.0);
+        EXPECT_EQ(run["bufferSize"], 128);
+        EXPECT_EQ(run["latency"]["samples"], latency);
+        EXPECT_DOUBLE_EQ(run["latency"]["ms"].get<double>(), latency * 1000 / 44100);
+        EXPECT_EQ(run["latency"]["samples"].get<double>(),
+                  run["reported"]["input"].get<double>() + run["reported"]["output"].get<double>() +
+                      run["unreported"]["samples"].get<double>());
+    }
+    const Json& stats = json["statistics"];
+    EXPECT_EQ(stats["runs"], 3);
+    EXPECT_EQ(stats["found"], 3);
+    for (const char* figure : {"min", "median", "max", "mean"}) {
+        EXPECT_EQ(stats["samples"][figure], latency) << figure;
+    }
+    EXPECT_EQ(stats["samples"]["standardDeviation"], 0.0);
+
+    // --count is the same option; CSV has a header and one row per run.
+    const CliRun csv = cli("--count 4 --format csv" + setup);
+    EXPECT_EQ(csv.exitCode, 0);
+    EXPECT_EQ(lineCount(csv.out), 1 + 4) << csv.out;
+    std::istringstream rows(csv.out);
+    std::string row;
+    std::getline(rows, row); // the header
+    while (std::getline(rows, row)) {
+        EXPECT_NE(row.find(",296,"), std::string::npos) << row;
+    }
+
+    const CliRun text = cli("--repeat 2" + setup);
+    EXPECT_EQ(text.out.rfind("Measurement results: 296 samples / 6.71 ms\n", 0), 0u) << text.out;
+    EXPECT_NE(text.out.find("Statistics of 2 measurements (samples): min 296.0"), std::string::npos)
+        << text.out;
+}
+
+TEST_F(CliReports, TheWavHoldsTheStimulusAndEveryInputOnOneTimelineAndThePlotMarksTheOnset) {
+    const CliRun run = cli("--format json -q --wav " + file("loop.wav").string() + " --plot " +
+                           file("onset.svg").string() +
+                           " --buffer-size 64 --sim pace=freewheel,inputs=3,delay=77");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json measured = Json::parse(run.out)["measurements"][0];
+    const auto latency = measured["latency"]["samples"].get<std::size_t>();
+
+    const Wav wav = readWav(file("loop.wav"));
+    EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav.info.samplerate, measured["sampleRate"].get<int>());
+    ASSERT_EQ(wav.channels.size(), 1u + 3u); // the stimulus, then each input
+    const std::vector<float>& stimulus = wav.channels[0];
+    ASSERT_GT(stimulus.size(), latency);
+    EXPECT_GT(stimulus[0], 0.0f);
+    for (std::size_t input = 1; input < wav.channels.size(); ++input) {
+        // Input 3 has no cable: it stays silent.
+        const bool cabled = input <= 2;
+        for (std::size_t n = 0; n < stimulus.size(); ++n) {
+            const float expected = cabled && n >= latency ? stimulus[n - latency] : 0.0f;
+            ASSERT_EQ(wav.channels[input][n], expected) << "input " << input << ", sample " << n;
+        }
+    }
+
+    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='onset']/@data-sample"),
+              std::vector<std::string>{std::to_string(latency)});
+    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='threshold']/@class").size(), 1u);
+    // Written whole under another name, then renamed: nothing else is left beside them.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file("")),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+TEST_F(CliReports, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
+    struct Case {
+        const char* arguments;
+        int polarity; // 0: none given
+        const char* diagnosis;
+        const char* mark; // on the plot, at the latency
+    };
+    const Case cases[] = {
+        {"--method threshold --sim pace=freewheel", 0, nullptr, "onset"},
+        {"--method correlation --sim pace=freewheel,invert=1", -1, "invertedPolarity", "peak"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CliRun run =
+            cli(std::string(c.arguments) + " -q -f json --plot " + file("plot.svg").string());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Json measured = Json::parse(run.out)["measurements"][0];
+        EXPECT_EQ(measured.contains("polarity"), c.polarity != 0) << measured;
+        EXPECT_EQ(measured.contains("confidence"), c.polarity != 0) << measured;
+        if (c.polarity != 0) {
+            EXPECT_EQ(measured["polarity"], c.polarity);
+            EXPECT_NE(std::find(measured["diagnoses"].begin(), measured["diagnoses"].end(),
+                                Json{{"kind", c.diagnosis}}),
+                      measured["diagnoses"].end())
+                << measured;
+        }
+        const std::vector<std::string> marks =
+            svgValues(file("plot.svg"),
+                      (std::string("//svg:*[@class='") + c.mark + "']/@data-sample").c_str());
+        ASSERT_EQ(marks.size(), 1u);
+        EXPECT_NEAR(std::stod(marks[0]), measured["latency"]["samples"].get<double>(), 1e-6);
+    }
+}
+
+TEST_F(CliReports, QuietLeavesOnlyResultsAndErrors) {
+    const CliRun measured = cli("--quiet --sim pace=freewheel");
+    EXPECT_EQ(measured.exitCode, 0);
+    EXPECT_EQ(measured.err, "");
+    EXPECT_EQ(lineCount(measured.out), 2);
+
+    const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err.rfind("tarvelo-cli: Can not measure the latency.", 0), 0u) << failed.err;
+    EXPECT_EQ(failed.err.find("[status]"), std::string::npos) << failed.err;
+}
+
+TEST_F(CliReports, BadPathsAndCombinationsStopWithOneLineBeforeAnythingIsMeasured) {
+    const std::string wav = file("out.wav").string();
+    const std::string arguments[] = {
+        "--wav /no/such/folder/out.wav",
+        "--plot " + file("x").parent_path().string(), // a folder
+        "--wav " + wav + " --plot " + wav,
+        "--sweep --repeat 2",
+        "--sweep --rate 48000",
+        "--sweep --buffer-size 64",
+        "--sweep --wav " + wav,
+        "--sweep-sizes 64",
+        "--sweep --sweep-sizes 64,100",
+        "--sweep --sweep-rates 48000,12345",
+        "--list --plot " + wav,
+        "--sim-help --wav " + wav,
+        "--format xml",
+    };
+    for (const std::string& bad : arguments) {
+        const CliRun run = cli(bad + " --sim pace=freewheel");
+        EXPECT_EQ(run.exitCode, 2) << bad;
+        EXPECT_EQ(run.out, "") << bad;
+        // Status lines of opening the driver may come first; the error is the last line, alone.
+        const std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+        EXPECT_EQ(last.rfind("tarvelo-cli: ", 0), 0u) << bad << ": " << run.err;
+        EXPECT_EQ(run.err.find("tarvelo-cli: "), run.err.size() - last.size()) << run.err;
+        EXPECT_EQ(run.err.find("Measuring"), std::string::npos) << bad << ": " << run.err;
+        EXPECT_TRUE(std::filesystem::is_empty(file(""))) << bad;
+    }
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+// tarvelo-cli.exe as a Windows user runs it: the simulator's driver DLL registered with
+// regsvr32 and scripted through its registry settings, the program started with its output
+// streams in files. Its reports and files must be what the Linux program makes.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using Json = nlohmann::json;
+
+// A build path (TARVELO_CLI, TARVELO_SIM_DLL) as Wine sees it: drive Z: is the root.
+std::string windowsPath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ProgramRun {
+    long exitCode = -1; // -1: it did not start or did not end in time
+    std::string out;
+    std::string err;
+};
+
+class InstalledCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::remove_all(files());
+        std::filesystem::create_directories(files());
+        ASSERT_EQ(run("regsvr32.exe /s " + quoted(windowsPath(TARVELO_SIM_DLL))).exitCode, 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(run("regsvr32.exe /u /s " + quoted(windowsPath(TARVELO_SIM_DLL))).exitCode, 0);
+    }
+
+    // The simulator's settings, the way its users are told to write them.
+    void simulate(const std::string& settings) {
+        ASSERT_EQ(run("reg.exe add \"HKLM\\SOFTWARE\\ASIO\\Tarvelo Loopback Simulator\" /v "
+                      "Settings /d " +
+                      quoted(settings) + " /f")
+                      .exitCode,
+                  0);
+    }
+
+    // Where the program is asked to write; emptied for each test.
+    static std::filesystem::path files() { return logs() / "files"; }
+    static std::string file(const std::string& name) { return (files() / name).string(); }
+
+    ProgramRun cli(const std::string& arguments) {
+        return run(quoted(windowsPath(TARVELO_CLI)) + " " + arguments);
+    }
+
+    ProgramRun run(std::string commandLine) {
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        static int runs = 0;
+        const std::filesystem::path out = logs() / ("out-" + std::to_string(++runs));
+        const std::filesystem::path err = logs() / ("err-" + std::to_string(runs));
+        const auto open = [&](const std::filesystem::path& path) {
+            return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = open(out);
+        startup.hStdError = open(err);
+        PROCESS_INFORMATION process{};
+        ProgramRun result;
+        if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                           nullptr, nullptr, &startup, &process)) {
+            DWORD exitCode = 0;
+            if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0 &&
+                GetExitCodeProcess(process.hProcess, &exitCode)) {
+                result.exitCode = static_cast<long>(exitCode);
+            }
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        CloseHandle(startup.hStdOutput);
+        CloseHandle(startup.hStdError);
+        result.out = slurp(out);
+        result.err = slurp(err);
+        return result;
+    }
+
+private:
+    // Each run's output streams, kept apart and left in the session's prefix: programs that a
+    // started program starts may inherit the handles and hold the files a while longer.
+    static std::filesystem::path logs() {
+        return std::filesystem::temp_directory_path() /
+               ("tarvelo-cli-" + std::to_string(GetCurrentProcessId()));
+    }
+};
+
+TEST_F(InstalledCli, RepeatsWriteJsonAWavAndAPlotOfTheOnset) {
+    simulate("pace=freewheel,delay=100");
+    const ProgramRun run = cli("--repeat 2 --format json --quiet --wav " + file("loop.wav") +
+                               " --plot " + file("onset.svg"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const Json report = Json::parse(run.out);
+    EXPECT_EQ(report["driver"], "Tarvelo Loopback Simulator");
+    ASSERT_EQ(report["measurements"].size(), 2u);
+    const double latency = 2 * report["measurements"][0]["bufferSize"].get<double>() + 100;
+    EXPECT_EQ(report["statistics"]["samples"]["median"], latency);
+    EXPECT_EQ(report["measurements"][1]["unreported"]["samples"], 100 - 8 - 16);
+
+    // What the WAV holds, libsndfile checks on Linux (test_wav_riff); here it must be there,
+    // as a RIFF file of floats at least as long as the latency.
+    const std::string wav = slurp(file("loop.wav"));
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_GT(wav.size(), 58 + 3 * 4 * latency);
+    const std::string svg = slurp(file("onset.svg"));
+    EXPECT_NE(svg.find("class=\"onset\" data-sample=\"" +
+                       std::to_string(static_cast<int>(latency)) + "\""),
+              std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files()),
+                            std::filesystem::directory_iterator()),
+              2);
+
+    // Written again, the files are replaced whole.
+    ASSERT_EQ(cli("--quiet --wav " + file("loop.wav")).exitCode, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files()),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+TEST_F(InstalledCli, ASweepFitsTheLoopDelayAndTwoBuffersPerRate) {
+    simulate("pace=freewheel,delay=40");
+    const ProgramRun run =
+        cli("--sweep --sweep-rates 44100,96000 --sweep-sizes 64,512 --format csv -q "
+            "--plot " +
+            file("sweep.svg"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1 + 2 * 2) << run.out;
+    const ProgramRun json =
+        cli("--sweep --sweep-rates 44100,96000 --sweep-sizes 64,512 -f json -q");
+    for (const Json& fit : Json::parse(json.out)["fits"]) {
+        EXPECT_EQ(fit["fixed"]["samples"], 40);
+        EXPECT_EQ(fit["perBuffer"], 2);
+    }
+    EXPECT_NE(slurp(file("sweep.svg")).find("class=\"fit\""), std::string::npos);
+}
+
+TEST_F(InstalledCli, ExitCodesSayWhatHappened) {
+    simulate("pace=freewheel,cable=off");
+    EXPECT_EQ(cli("--quiet").exitCode, 1);
+    const ProgramRun badPath = cli("--wav Z:\\no\\such\\folder\\x.wav");
+    EXPECT_EQ(badPath.exitCode, 2);
+    EXPECT_EQ(std::count(badPath.err.begin(), badPath.err.end(), '\n'), 1) << badPath.err;
+    EXPECT_EQ(cli("--sweep --repeat 2").exitCode, 2);
+}
+
+} // namespace
