@@ -1,7 +1,7 @@
 // What the buffer-switch callback costs on the driver's thread while a measurement waits for
 // its pulse: the steady state in which every input half is scanned and nothing is found.
 
-#include "../tests/engine/armed_dialog.h"
+#include "../tests/engine/dialog_fixture.h"
 #include "../tests/support/fake_driver.h"
 
 #include "engine/correlation_method.h"

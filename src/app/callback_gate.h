@@ -3,6 +3,13 @@
 // gate before it touches the dialog and leaves it when done; the dialog's destructor closes the
 // gate and waits until no callback is inside, so nothing reaches the dialog after that.
 // Entering and leaving are two atomic operations, fit for the real-time thread.
+//
+// Every operation must stay sequentially consistent (the default). enter() stores to m_inside
+// and then loads m_closed; closeAndWait() stores to m_closed and then loads m_inside: each side
+// stores, then loads what the other stored, as in Dekker's algorithm. Only the single total
+// order of seq_cst operations guarantees that one of the two loads sees the other side's store;
+// with acquire/release both could read the old values, and a callback would enter a dialog that
+// has just found nobody inside.
 
 #include <atomic>
 

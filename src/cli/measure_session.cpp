@@ -21,7 +21,11 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <objbase.h>
+#else
 #include "cli/jack_session.h"
 #include "drivers/sim/install_memory.h"
 #include "platform/memory/memory_platform.h"
@@ -428,7 +432,16 @@ int RunSession(const SessionOptions& options) {
         return status;
     }
 #if defined(_WIN32)
-    return Session(options, {}).run();
+    // A driver's DLL runs code of its own as it is unloaded: when COM frees it as the catalog
+    // ends COM, and as the process exits. A driver that crashes there would replace the exit
+    // code decided here. So this session holds COM open, which keeps the DLL loaded, and once
+    // the dialog has released the driver and the results are flushed, the process ends with
+    // TerminateProcess, which runs no DLL's unload code; ExitProcess would run all of it.
+    CoInitialize(nullptr);
+    const int code = Session(options, {}).run();
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    return code;
 #else
     if (options.simHelp) {
         std::printf("%s\n", simSettingsHelp());

@@ -1,18 +1,19 @@
 #pragma once
 // An in-memory machine for catalog tests: a registry, its class table of fake drivers, and real
-// server files. The memory platform is the current one while the fixture lives.
+// server files in a folder of their own. The memory platform is the current one while the
+// fixture lives.
 
 #include "catalog/driver_catalog.h"
-#include "catalog/scratch_folder.h"
 #include "platform/memory/memory_platform.h"
 #include "support/fake_driver.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 inline ComGuid classIdNumber(std::uint32_t n) {
@@ -21,14 +22,12 @@ inline ComGuid classIdNumber(std::uint32_t n) {
 
 inline std::string lowered(std::string text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
 }
 
-// Every name of the catalog, in index order, read through CopyName with room for any name.
+// Every name of the catalog, in index order, read with room for any name.
 inline std::vector<std::string> namesOf(const DriverCatalog& catalog) {
     std::vector<std::string> names;
     for (int i = 0; i < catalog.GetCount(); ++i) {
@@ -39,14 +38,45 @@ inline std::vector<std::string> namesOf(const DriverCatalog& catalog) {
     return names;
 }
 
+// A folder of its own under the system's temporary folder, removed with all it holds.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::random_device seed;
+        do {
+            m_path = std::filesystem::temp_directory_path() /
+                     ("tarvelo-catalog-" + std::to_string(seed()));
+        } while (!std::filesystem::create_directory(m_path));
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::string path(std::string_view name) const { return (m_path / name).string(); }
+    std::string makeFile(std::string_view name) const {
+        std::ofstream(m_path / name) << "server";
+        return path(name);
+    }
+    // A path of exactly `length` characters to the file `name` here, padded with "./" steps.
+    std::string paddedPath(std::string_view name, std::size_t length) const {
+        std::string padded = m_path.string() + '/';
+        while (padded.size() + name.size() + 2 <= length) {
+            padded += "./";
+        }
+        return padded + (padded.size() + name.size() < length ? "/" : "") + std::string(name);
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
 class CatalogFixture : public ::testing::Test {
-protected:
+public:
     platform::MemoryKey asioKey() { return registry.localMachine().createKey("software\\asio"); }
     platform::MemoryKey classKeys() { return registry.classesRoot().createKey("clsid"); }
-
-    void registerServer(std::string_view classKeyName, std::string_view path) {
-        classKeys().createKey(classKeyName).createKey("InprocServer32").setValue("", path);
-    }
 
     // A fake driver that creating `classId` hands out, with one reference for the caller.
     FakeDriver& registerFake(const ComGuid& classId) {
@@ -60,29 +90,13 @@ protected:
 
     // A complete installation: driver subkey, class key with an existing server, fake object.
     FakeDriver& installDriver(std::string_view subkey, std::string_view description = {}) {
-        const ComGuid classId = classIdNumber(++m_installed);
-        auto key = asioKey().createKey(subkey).setValue("clsid", platform::classIdText(classId));
+        const std::string classText = platform::classIdText(classIdNumber(++m_installed));
+        auto key = asioKey().createKey(subkey).setValue("clsid", classText);
         if (!description.empty()) {
             key.setValue("description", description);
         }
-        registerServer(platform::classIdText(classId), serverFile);
-        return registerFake(classId);
-    }
-
-    // The driver that OpenDriver(index) creates, closed again; null if it cannot be opened.
-    static FakeDriver* driverAt(DriverCatalog& catalog, int index) {
-        IASIO* driver = nullptr;
-        if (catalog.OpenDriver(index, &driver) != 0) {
-            return nullptr;
-        }
-        catalog.CloseDriver(index);
-        return static_cast<FakeDriver*>(driver);
-    }
-
-    void expectKeysBalanced() const {
-        EXPECT_GT(registry.keysOpenedInTotal(), 0);
-        EXPECT_EQ(registry.openKeyCount(), 0);
-        EXPECT_EQ(registry.invalidCloseCount(), 0);
+        classKeys().createKey(classText).createKey("InprocServer32").setValue("", serverFile);
+        return registerFake(classIdNumber(m_installed));
     }
 
     platform::MemoryPlatform registry;

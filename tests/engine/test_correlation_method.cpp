@@ -2,7 +2,7 @@
 // thread, against what the simulator knows to be the truth.
 
 #include "engine/correlation_method.h"
-#include "engine/sim_dialog.h"
+#include "engine/dialog_fixture.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 // The buffer-switch callback runs on the driver's real-time thread: this program counts every
 // heap allocation made while the callback runs, through every state of a measurement.
 
-#include "engine/armed_dialog.h"
+#include "engine/dialog_fixture.h"
 #include "engine/sample_format.h"
 #include "framework/headless/headless.h"
 #include "support/fake_driver.h"

@@ -1,7 +1,7 @@
 #pragma once
-// A driver object for tests that need one without a device behind it: it counts references,
-// logs the calls that matter to the host's sequences, and answers every operation with
-// success.
+// A driver object without a device behind it: it counts references, logs the calls that matter
+// to the host's sequences and answers every operation with success. Tests derive from it to
+// give a few operations a behaviour of their own.
 
 #include "asio/asio.h"
 
@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-class FakeDriver final : public IASIO {
+class FakeDriver : public IASIO {
 public:
     explicit FakeDriver(const ComGuid& id = {})
         : classId(id) {}
+    virtual ~FakeDriver() = default;
 
     const ComGuid classId;
     int references = 0;
-    int releases = 0;
     // Called on every Release, after the count has dropped.
     std::function<void()> onRelease;
-    // Operations called, in order (outputReady only counted, it is called at every switch).
+    // Operations called, in order (outputReady only counted: it comes at every switch).
     std::vector<std::string> calls;
     std::atomic<int> outputReadyCalls{0};
 
@@ -33,7 +33,6 @@ public:
     }
     std::uint32_t TARVELO_COM_CALL Release() override {
         --references;
-        ++releases;
         if (onRelease) {
             onRelease();
         }

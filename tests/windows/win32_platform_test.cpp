@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,411 +19,237 @@ namespace {
 
 using platform::kOk;
 using platform::RegKey;
-using platform::Status;
 
 platform::Platform& backend() {
     return platform::win32Platform();
 }
 
-CLSID toClsid(const ComGuid& id) {
-    CLSID converted;
-    std::memcpy(&converted, &id, sizeof converted);
-    return converted;
+bool sameId(const void* a, const ComGuid& b) {
+    return std::memcmp(a, &b, sizeof b) == 0;
 }
 
-bool sameId(const ComGuid& a, const ComGuid& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool sameId(const GUID& a, const ComGuid& b) {
-    return std::memcmp(&a, &b, sizeof b) == 0;
-}
-
-// No server is registered for this class.
-constexpr ComGuid kUnregisteredClass{
-    0x3C1E9A77, 0x52D0, 0x4B8E, {0x91, 0x0F, 0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB}};
-
-// A key opened through the backend and closed again at the end of the scope.
-class OpenedKey {
-public:
-    OpenedKey(RegKey parent, const char* path)
-        : m_status(backend().openKey(parent, path, &m_key)) {}
-    ~OpenedKey() {
-        if (m_status == kOk) {
-            backend().closeKey(m_key);
-        }
-    }
-    OpenedKey(const OpenedKey&) = delete;
-    OpenedKey& operator=(const OpenedKey&) = delete;
-
-    Status status() const { return m_status; }
-    RegKey key() const { return m_key; }
-
-private:
-    RegKey m_key = 0;
-    Status m_status;
-};
-
-// The keys a driver installation leaves, written below HKLM\SOFTWARE\ASIO-test and
-// HKCR\CLSID\{test class}; both trees are removed before and after each test.
+// Keys below HKLM\SOFTWARE\ASIO-test and HKCR\CLSID\{test class}, removed before and after each
+// test; `open` opens through the backend and closes again at the end of the test.
 class Win32Registry : public ::testing::Test {
 protected:
     static constexpr const char* kTestKey = "SOFTWARE\\ASIO-test";
-    static constexpr const char* kTestClassKey = "CLSID\\{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}";
+    static constexpr const char* kClassKey = "CLSID\\{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}";
 
-    void SetUp() override { removeTestKeys(); }
-    void TearDown() override { removeTestKeys(); }
-
-    static void removeTestKeys() {
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        for (const RegKey key : m_opened) {
+            backend().closeKey(key);
+        }
+        m_opened.clear();
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, kTestClassKey);
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, kClassKey);
     }
 
-    static std::string testPath(const std::string& path) {
-        return std::string(kTestKey) + "\\" + path;
+    // `size` bytes of `data` as value `name` (null: the default value) of `path` below `root`.
+    static void write(HKEY root, const std::string& path, const char* name, DWORD type,
+                      const void* data, DWORD size) {
+        ASSERT_EQ(RegSetKeyValueA(root, path.c_str(), name, type, data, size), ERROR_SUCCESS);
     }
-
-    static HKEY createKey(HKEY root, const std::string& path) {
-        HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS)
-            << path;
+    static void writeText(const std::string& subkey, const char* name, const std::string& text,
+                          DWORD type = REG_SZ) {
+        write(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\" + subkey, name, type, text.c_str(),
+              static_cast<DWORD>(text.size() + 1));
+    }
+    RegKey open(RegKey parent, const std::string& path) {
+        RegKey key = 0;
+        if (backend().openKey(parent, path.c_str(), &key) != kOk) {
+            return 0;
+        }
+        m_opened.push_back(key);
         return key;
     }
 
-    static void writeKey(const std::string& path) {
-        RegCloseKey(createKey(HKEY_LOCAL_MACHINE, testPath(path)));
-    }
-
-    // Value `name` (null: the default value) of the key `path` below `root`: `size` bytes of
-    // `data`, stored as they are.
-    static void writeValue(HKEY root, const std::string& path, const char* name, DWORD type,
-                           const void* data, DWORD size) {
-        const HKEY key = createKey(root, path);
-        EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-    // Text value with its terminator, below the test key.
-    static void writeText(const std::string& path, const char* name, const std::string& text,
-                          DWORD type = REG_SZ) {
-        writeValue(HKEY_LOCAL_MACHINE, testPath(path), name, type, text.c_str(),
-                   static_cast<DWORD>(text.size() + 1));
-    }
+private:
+    std::vector<RegKey> m_opened;
 };
 
-TEST_F(Win32Registry, OpensKeysBelowEitherRootWhateverTheirCase) {
-    writeKey("Driver One\\Settings");
-    const std::string path = "C:\\Drivers\\one.dll";
-    writeValue(HKEY_CLASSES_ROOT, std::string(kTestClassKey) + "\\InprocServer32", nullptr, REG_SZ,
-               path.c_str(), static_cast<DWORD>(path.size() + 1));
-
-    const OpenedKey driver(platform::kLocalMachine, "software\\asio-test\\DRIVER ONE");
-    ASSERT_EQ(driver.status(), kOk);
-    EXPECT_NE(driver.key(), 0u);
-    EXPECT_EQ(OpenedKey(driver.key(), "settings").status(), kOk);
-    EXPECT_NE(OpenedKey(platform::kLocalMachine, "software\\asio-test\\Driver Two").status(), kOk);
-    EXPECT_NE(OpenedKey(driver.key(), "Other").status(), kOk);
-
-    const OpenedKey server(platform::kClassesRoot,
-                           "clsid\\{6a0f3b2c-1d4e-4f50-8a9b-c0d1e2f30415}\\inprocserver32");
-    ASSERT_EQ(server.status(), kOk);
-    std::array<char, 512> text{};
-    ASSERT_EQ(backend().queryValue(server.key(), nullptr, text.data(), text.size()), kOk);
-    EXPECT_STREQ(text.data(), path.c_str());
-}
-
-TEST_F(Win32Registry, EnumeratesSubkeysInRegistryOrderUntilTheFirstFailure) {
-    writeKey("Gamma");
-    writeKey("alpha");
-    writeKey("Beta");
-    const OpenedKey root(platform::kLocalMachine, kTestKey);
-    ASSERT_EQ(root.status(), kOk);
-
-    std::vector<std::string> names;
-    std::array<char, 128> name{};
-    for (std::uint32_t index = 0; index < 10; ++index) {
-        if (backend().enumKey(root.key(), index, name.data(), name.size()) != kOk) {
-            break;
-        }
-        names.emplace_back(name.data());
+TEST_F(Win32Registry, OpensBelowEitherRootWhateverTheCaseAndEnumeratesInRegistryOrder) {
+    for (const char* name : {"Gamma", "alpha", "Beta"}) {
+        writeText(name, "clsid", "x");
     }
-    // The registry keeps subkeys sorted without regard to case, whatever the order of creation.
+    const std::string server = "C:\\Drivers\\one.dll";
+    write(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", nullptr, REG_SZ,
+          server.c_str(), static_cast<DWORD>(server.size() + 1));
+
+    const RegKey root = open(platform::kLocalMachine, "software\\asio-test");
+    ASSERT_NE(root, 0u);
+    EXPECT_NE(open(root, "BETA"), 0u);
+    EXPECT_EQ(open(root, "Delta"), 0u);
+    std::vector<std::string> names;
+    char name[8];
+    for (std::uint32_t i = 0; backend().enumKey(root, i, name, sizeof name) == kOk; ++i) {
+        names.emplace_back(name);
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Beta", "Gamma"}));
+    EXPECT_NE(backend().enumKey(root, 2, name, 5), kOk) << "Gamma needs 6 bytes";
+
+    const RegKey inproc = open(platform::kClassesRoot,
+                               "clsid\\{6a0f3b2c-1d4e-4f50-8a9b-c0d1e2f30415}\\inprocserver32");
+    char text[64];
+    ASSERT_EQ(backend().queryValue(inproc, nullptr, text, sizeof text), kOk);
+    EXPECT_STREQ(text, server.c_str());
 }
 
-TEST_F(Win32Registry, ASubkeyNameMustFitWithItsTerminator) {
-    writeKey("Gamma");
-    const OpenedKey root(platform::kLocalMachine, kTestKey);
-    ASSERT_EQ(root.status(), kOk);
-
-    std::array<char, 8> name{};
-    EXPECT_NE(backend().enumKey(root.key(), 0, name.data(), 5), kOk);
-    ASSERT_EQ(backend().enumKey(root.key(), 0, name.data(), 6), kOk);
-    EXPECT_STREQ(name.data(), "Gamma");
-}
-
-TEST_F(Win32Registry, ReadsNamedAndDefaultTextValues) {
+TEST_F(Win32Registry, ReadsTextThatFitsWithItsTerminatorAndNothingElse) {
     writeText("Driver", "clsid", "{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}");
     writeText("Driver", nullptr, "Default text");
     writeText("Driver", "path", "%ProgramFiles%\\driver.dll", REG_EXPAND_SZ);
-    const OpenedKey driver(platform::kLocalMachine, testPath("Driver").c_str());
-    ASSERT_EQ(driver.status(), kOk);
-
-    std::array<char, 256> text{};
-    ASSERT_EQ(backend().queryValue(driver.key(), "CLSID", text.data(), text.size()), kOk);
-    EXPECT_STREQ(text.data(), "{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}");
-    text.fill('#');
-    ASSERT_EQ(backend().queryValue(driver.key(), nullptr, text.data(), text.size()), kOk);
-    EXPECT_STREQ(text.data(), "Default text");
-    text.fill('#');
-    ASSERT_EQ(backend().queryValue(driver.key(), "", text.data(), text.size()), kOk);
-    EXPECT_STREQ(text.data(), "Default text");
-    ASSERT_EQ(backend().queryValue(driver.key(), "path", text.data(), text.size()), kOk);
-    EXPECT_STREQ(text.data(), "%ProgramFiles%\\driver.dll");
-}
-
-TEST_F(Win32Registry, AbsentValuesAndValuesThatAreNotTextAreUnreadable) {
-    writeText("Driver", "clsid", "{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}");
-    const DWORD number = 0x00414243; // "CBA" and a terminator, if it were read as text
-    writeValue(HKEY_LOCAL_MACHINE, testPath("Driver"), "description", REG_DWORD, &number,
-               sizeof number);
-    const OpenedKey driver(platform::kLocalMachine, testPath("Driver").c_str());
-    ASSERT_EQ(driver.status(), kOk);
-
-    std::array<char, 256> text{};
-    EXPECT_NE(backend().queryValue(driver.key(), "description", text.data(), text.size()), kOk);
-    EXPECT_NE(backend().queryValue(driver.key(), "absent", text.data(), text.size()), kOk);
-    EXPECT_NE(backend().queryValue(driver.key(), nullptr, text.data(), text.size()), kOk);
-}
-
-TEST_F(Win32Registry, TextThatDoesNotFitWithItsTerminatorIsUnreadable) {
     writeText("Driver", "terminated", "0123456789");
-    // Stored without its terminator. The byte after the counted ones must not be 0, or the
-    // registry counts the terminator in by itself.
-    writeValue(HKEY_LOCAL_MACHINE, testPath("Driver"), "bare", REG_SZ, "0123456789X", 10);
-    const OpenedKey driver(platform::kLocalMachine, testPath("Driver").c_str());
-    ASSERT_EQ(driver.status(), kOk);
-
-    for (const char* valueName : {"terminated", "bare"}) {
-        SCOPED_TRACE(valueName);
-        std::array<char, 16> text{};
-        text.fill('#');
-        EXPECT_NE(backend().queryValue(driver.key(), valueName, text.data(), 10), kOk);
-        EXPECT_TRUE(std::all_of(text.begin() + 10, text.end(), [](char c) { return c == '#'; }))
-            << "written past the buffer";
-
-        text.fill('#');
-        ASSERT_EQ(backend().queryValue(driver.key(), valueName, text.data(), 11), kOk);
-        EXPECT_STREQ(text.data(), "0123456789");
-        EXPECT_TRUE(std::all_of(text.begin() + 11, text.end(), [](char c) { return c == '#'; }))
-            << "written past the buffer";
+    // Stored without its terminator; the byte after the counted ones must not be 0, or the
+    // registry counts a terminator in by itself.
+    write(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Driver", "bare", REG_SZ, "0123456789X",
+          10);
+    const DWORD number = 0x00414243; // "CBA" if it were read as text
+    write(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Driver", "number", REG_DWORD, &number,
+          sizeof number);
+    const RegKey key = open(platform::kLocalMachine, std::string(kTestKey) + "\\Driver");
+    const struct {
+        const char* name;
+        std::uint32_t size;
+        const char* text; // null: unreadable
+    } cases[] = {
+        {"CLSID", 64, "{6A0F3B2C-1D4E-4F50-8A9B-C0D1E2F30415}"},
+        {nullptr, 64, "Default text"},
+        {"", 64, "Default text"},
+        {"path", 64, "%ProgramFiles%\\driver.dll"},
+        {"terminated", 11, "0123456789"},
+        {"terminated", 10, nullptr},
+        {"bare", 11, "0123456789"},
+        {"bare", 10, nullptr},
+        {"number", 64, nullptr},
+        {"absent", 64, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.name ? c.name : "(default)") << " in " << c.size);
+        std::string text(80, '#');
+        const bool read = backend().queryValue(key, c.name, text.data(), c.size) == kOk;
+        EXPECT_EQ(read, c.text != nullptr);
+        if (read) {
+            EXPECT_STREQ(text.c_str(), c.text);
+        }
+        EXPECT_EQ(text.find_first_not_of('#', c.size), std::string::npos) << "written past";
     }
 }
 
 TEST_F(Win32Registry, AClosedKeyCanNoLongerBeRead) {
-    writeKey("Sub");
+    writeText("Sub", "clsid", "x");
     RegKey key = 0;
     ASSERT_EQ(backend().openKey(platform::kLocalMachine, kTestKey, &key), kOk);
-    std::array<char, 16> name{};
-    ASSERT_EQ(backend().enumKey(key, 0, name.data(), name.size()), kOk);
-
+    char name[16];
+    ASSERT_EQ(backend().enumKey(key, 0, name, sizeof name), kOk);
     backend().closeKey(key);
-    EXPECT_NE(backend().enumKey(key, 0, name.data(), name.size()), kOk);
+    EXPECT_NE(backend().enumKey(key, 0, name, sizeof name), kOk);
 }
 
-TEST(Win32Text, LowerCasesTheGivenLengthByTheAnsiCodePage) {
-    // scripts/wine-env fixes the locale, so that Wine's ANSI code page is Western European.
-    ASSERT_EQ(GetACP(), 1252u);
-    char text[] = "CLSID\xC0\xC9 TAIL";
-    backend().lowerCase(text, 7);
-    EXPECT_STREQ(text, "clsid\xE0\xE9 TAIL");
-}
+TEST(Win32Text, LowerCasesTheGivenLengthByTheAnsiCodePageAndConvertsClassIds) {
+    ASSERT_EQ(GetACP(), 1252u) << "scripts/wine-env fixes the locale";
+    char lowered[] = "CLSID\xC0\xC9 TAIL";
+    backend().lowerCase(lowered, 7);
+    EXPECT_STREQ(lowered, "clsid\xE0\xE9 TAIL");
 
-TEST(Win32ClassIds, ConvertsAClassIdInBracesWrittenInEitherCase) {
     const ComGuid expected{
-        0x0123ABCD, 0x4567, 0x89AB, {0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}};
-    for (const char* text :
-         {"{0123ABCD-4567-89AB-CDEF-0123456789AB}", "{0123abcd-4567-89ab-cdef-0123456789ab}"}) {
-        SCOPED_TRACE(text);
-        ComGuid id{};
-        ASSERT_TRUE(backend().classIdFromText(text, &id));
-        EXPECT_TRUE(sameId(id, expected));
-    }
-}
-
-TEST(Win32ClassIds, OtherTextDoesNotConvertAndLeavesTheIdUntouched) {
+        0x0123ABCD, 0x4567, 0x89AB, {0xCD, 0xEF, 1, 0x23, 0x45, 0x67, 0x89, 0xAB}};
     const std::string valid = "{0123ABCD-4567-89AB-CDEF-0123456789AB}";
-    const std::string texts[] = {
-        "0123ABCD-4567-89AB-CDEF-0123456789AB",   // no braces
-        "{0123ABCD-4567-89AB-CDEF-0123456789AG}", // not hexadecimal
-        "{0123ABCD-4567-89AB-CDEF-0123456789A}",  // one digit short
-        "Some.Driver",
-        valid + std::string(120 - valid.size(), ' '), // past what the conversion takes
-    };
-    ComGuid untouched;
-    std::memset(&untouched, 0x5A, sizeof untouched);
-    for (const std::string& text : texts) {
+    for (const auto& [text, converts] : {std::pair{valid, true},
+                                         {"{0123abcd-4567-89ab-cdef-0123456789ab}", true},
+                                         {valid.substr(1, 36), false},
+                                         {valid.substr(0, 36) + "G}", false},
+                                         {"{0123ABCD-4567-89AB-CDEF-0123456789A}", false},
+                                         {"Some.Driver", false},
+                                         {valid + std::string(82, ' '), false}}) {
         SCOPED_TRACE(text);
-        ComGuid id = untouched;
-        EXPECT_FALSE(backend().classIdFromText(text.c_str(), &id));
-        EXPECT_TRUE(sameId(id, untouched));
+        ComGuid id;
+        std::memset(&id, 0x5A, sizeof id);
+        const ComGuid untouched = id;
+        EXPECT_EQ(backend().classIdFromText(text.c_str(), &id), converts);
+        EXPECT_TRUE(sameId(&id, converts ? expected : untouched));
     }
 }
 
-// Files in a folder of the temporary folder, one of them deeper than 128 characters.
-class Win32Files : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::array<char, MAX_PATH> temp{};
-        ASSERT_NE(GetTempPathA(MAX_PATH, temp.data()), 0u);
-        m_folders.push_back(std::string(temp.data()) + "tarvelo-file-test");
-        while (m_folders.back().size() < 130) {
-            m_folders.push_back(m_folders.back() + "\\a folder with a long name");
-        }
-        for (const std::string& folder : m_folders) {
-            ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
-        }
-        m_shallowFile = m_folders.front() + "\\driver.dll";
-        m_deepFile = m_folders.back() + "\\driver64.dll";
-        for (const std::string& file : {m_shallowFile, m_deepFile}) {
-            const HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(handle, INVALID_HANDLE_VALUE) << file;
-            CloseHandle(handle);
-        }
+TEST(Win32Files, OnlyAnExistingFileCountsWhateverTheLengthOfItsPath) {
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    std::vector<std::string> folders{std::string(temp) + "tarvelo-file-test"};
+    while (folders.back().size() < 130) {
+        folders.push_back(folders.back() + "\\a folder with a long name");
     }
-
-    void TearDown() override {
-        DeleteFileA(m_shallowFile.c_str());
-        DeleteFileA(m_deepFile.c_str());
-        for (auto folder = m_folders.rbegin(); folder != m_folders.rend(); ++folder) {
-            RemoveDirectoryA(folder->c_str());
-        }
+    for (const std::string& folder : folders) {
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     }
-
-    std::vector<std::string> m_folders;
-    std::string m_shallowFile;
-    std::string m_deepFile;
-};
-
-TEST_F(Win32Files, AnExistingFileExistsWhateverTheLengthOfItsPath) {
-    EXPECT_TRUE(backend().fileExists(m_shallowFile.c_str()));
-    ASSERT_GT(m_deepFile.size(), 128u);
-    EXPECT_TRUE(backend().fileExists(m_deepFile.c_str())) << m_deepFile;
+    const std::string deep = folders.back() + "\\driver64.dll";
+    CloseHandle(CreateFileA(deep.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_TRUE(backend().fileExists(deep.c_str())) << deep;
+    EXPECT_TRUE(backend().fileExists("ole32.dll")) << "a bare name: where Windows keeps DLLs";
+    for (const std::string& missing : {folders.front() + "\\missing.dll", folders.front(),
+                                       std::string("tarvelo-no-such-driver.dll")}) {
+        EXPECT_FALSE(backend().fileExists(missing.c_str())) << missing;
+    }
+    DeleteFileA(deep.c_str());
+    EXPECT_FALSE(backend().fileExists(deep.c_str()));
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        RemoveDirectoryA(folder->c_str());
+    }
 }
 
-TEST_F(Win32Files, AMissingFileOrAFolderIsNoFile) {
-    EXPECT_FALSE(backend().fileExists((m_folders.front() + "\\missing.dll").c_str()));
-    EXPECT_FALSE(backend().fileExists("C:\\no such folder\\driver.dll"));
-    EXPECT_FALSE(backend().fileExists(m_folders.front().c_str()));
-
-    ASSERT_TRUE(DeleteFileA(m_shallowFile.c_str()));
-    EXPECT_FALSE(backend().fileExists(m_shallowFile.c_str()));
-}
-
-TEST_F(Win32Files, ABareNameIsLookedForWhereWindowsKeepsItsLibraries) {
-    EXPECT_TRUE(backend().fileExists("ole32.dll"));
-    EXPECT_FALSE(backend().fileExists("tarvelo-no-such-driver.dll"));
-}
-
-// Hands out the fake driver and notes what it was asked for, as a driver's class factory would
-// be asked. Registered with the process's COM runtime, so no DLL is needed. COM interfaces have
-// no destructor: their objects are released, never deleted through them.
+// Hands out the fake driver as a driver's class factory would, registered with the process's
+// COM runtime, and notes which interface it was asked for. COM objects are released, never
+// deleted through their interface.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class FakeFactory final : public IClassFactory {
 public:
-    explicit FakeFactory(FakeDriver& driver)
-        : m_driver(driver) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void** object) override {
-        if (IsEqualIID(interfaceId, IID_IUnknown) || IsEqualIID(interfaceId, IID_IClassFactory)) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        *object =
+            IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
     }
-    // Lives as long as the test; the runtime's references need no counting.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // lives as long as the test
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID interfaceId,
-                                             void** object) override {
-        m_outer = outer;
-        m_requestedInterface = interfaceId;
-        m_driver.AddRef();
-        *object = static_cast<IASIO*>(&m_driver);
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** object) override {
+        asked = iid;
+        driver.AddRef();
+        *object = static_cast<IASIO*>(&driver);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-    IUnknown* outer() const { return m_outer; }
-    const IID& requestedInterface() const { return m_requestedInterface; }
-
-private:
-    FakeDriver& m_driver;
-    IUnknown* m_outer = nullptr;
-    IID m_requestedInterface{};
+    FakeDriver driver;
+    IID asked{};
 };
 #pragma GCC diagnostic pop
 
-TEST(Win32ComApartment, ObjectsCanBeCreatedOnlyBetweenInitializeAndUninitialize) {
-    IASIO* driver = nullptr;
-    EXPECT_EQ(backend().createInstance(kUnregisteredClass, &driver), CO_E_NOTINITIALIZED);
-
-    backend().comInitialize();
-    EXPECT_EQ(backend().createInstance(kUnregisteredClass, &driver), REGDB_E_CLASSNOTREG);
-    // The apartment is single-threaded, the one in-process drivers are written for.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
-    backend().comUninitialize();
-
-    EXPECT_EQ(backend().createInstance(kUnregisteredClass, &driver), CO_E_NOTINITIALIZED);
-}
-
-class Win32Com : public ::testing::Test {
-protected:
-    static constexpr ComGuid kFakeClass{
+TEST(Win32Com, CreatesObjectsInASingleThreadedApartmentAskingForTheClassIdAsInterface) {
+    constexpr ComGuid kFake{
         0x5D3AC1E2, 0x7B4F, 0x4C19, {0x9A, 0x31, 0x0E, 0x62, 0xD8, 0x47, 0xB5, 0x13}};
-
-    void SetUp() override {
-        backend().comInitialize();
-        ASSERT_EQ(CoRegisterClassObject(toClsid(kFakeClass), &m_factory, CLSCTX_INPROC_SERVER,
-                                        REGCLS_MULTIPLEUSE, &m_registration),
-                  S_OK);
-    }
-    void TearDown() override {
-        CoRevokeClassObject(m_registration);
-        backend().comUninitialize();
-    }
-
-    FakeDriver m_driver;
-    FakeFactory m_factory{m_driver};
-    DWORD m_registration = 0;
-};
-
-TEST_F(Win32Com, CreatesTheObjectAskingForTheClassIdAsItsInterface) {
+    constexpr ComGuid kUnregistered{
+        0x3C1E9A77, 0x52D0, 0x4B8E, {0x91, 0x0F, 0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB}};
     IASIO* driver = nullptr;
-    ASSERT_EQ(backend().createInstance(kFakeClass, &driver), S_OK);
-
-    ASSERT_EQ(driver, static_cast<IASIO*>(&m_driver));
-    EXPECT_EQ(m_driver.references, 1);
-    EXPECT_TRUE(sameId(m_factory.requestedInterface(), kFakeClass));
-    EXPECT_EQ(m_factory.outer(), nullptr);
-    driver->Release();
-}
-
-TEST_F(Win32Com, AClassWithoutServerGivesTheCreationsFailureAndNoObject) {
-    const ComGuid zero{};
-    for (const ComGuid& classId : {kUnregisteredClass, zero}) {
-        IASIO* driver = &m_driver;
-        EXPECT_EQ(backend().createInstance(classId, &driver), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(backend().createInstance(kUnregistered, &driver), CO_E_NOTINITIALIZED);
+    backend().comInitialize();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    FakeFactory factory;
+    CLSID fakeClass;
+    std::memcpy(&fakeClass, &kFake, sizeof fakeClass);
+    DWORD registration = 0;
+    ASSERT_EQ(CoRegisterClassObject(fakeClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                    &registration),
+              S_OK);
+    ASSERT_EQ(backend().createInstance(kFake, &driver), S_OK);
+    EXPECT_EQ(driver, static_cast<IASIO*>(&factory.driver));
+    EXPECT_TRUE(sameId(&factory.asked, kFake));
+    EXPECT_EQ(factory.driver.references, 1);
+    for (const ComGuid& unregistered : {kUnregistered, ComGuid{}}) {
+        EXPECT_EQ(backend().createInstance(unregistered, &driver), REGDB_E_CLASSNOTREG);
         EXPECT_EQ(driver, nullptr);
     }
-    EXPECT_EQ(m_driver.references, 0);
+    CoRevokeClassObject(registration);
+    backend().comUninitialize();
+    EXPECT_EQ(backend().createInstance(kUnregistered, &driver), CO_E_NOTINITIALIZED);
 }
 
 } // namespace

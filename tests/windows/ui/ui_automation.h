@@ -23,15 +23,8 @@ inline constexpr std::chrono::milliseconds kWaitLimit = 20s;
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = kWaitLimit);
 
-// A Linux path as Wine's programs see it (drive Z: is the root); other paths are left as they are.
-std::string windowsPath(const std::string& path);
-
-// Runs `commandLine` without a window; its exit code, or none if it did not start or end within
-// `limit`.
-std::optional<DWORD> runToEnd(std::string commandLine, std::chrono::milliseconds limit = 60s);
-
-// A program started for a test. One still running when this object goes, or when this process
-// ends, is ended by force, so that a failed test leaves nothing behind for the next one.
+// A program started for a test, in a job that ends it when this object goes or when this
+// process ends, so that a failed test leaves nothing behind.
 class Program {
 public:
     explicit Program(const std::string& path);
@@ -39,8 +32,7 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // Empty when the program started; otherwise why it did not.
-    const std::string& error() const { return m_error; }
+    bool started() const { return m_process.hProcess != nullptr; }
     DWORD id() const { return m_process.dwProcessId; }
     HANDLE handle() const { return m_process.hProcess; }
     // Its exit code once it has ended, waiting at most `limit`; none while it still runs.
@@ -49,33 +41,23 @@ public:
 private:
     HANDLE m_job = nullptr;
     PROCESS_INFORMATION m_process{};
-    std::string m_error;
 };
-
-// A visible top-level window of another process, as a failure message names it.
-struct TopWindow {
-    HWND handle;
-    std::string className;
-    std::string caption;
-};
-
-// The visible top-level windows of process `processId`, in z-order.
-std::vector<TopWindow> visibleWindowsOf(DWORD processId);
-// One line per visible top-level window of the process, for failure messages.
-std::string describeWindowsOf(DWORD processId);
 
 // The first visible dialog (class #32770) of the process with caption `caption` for which
 // `accept` holds, or null.
 HWND findDialog(
     DWORD processId, const std::string& caption,
     const std::function<bool(HWND)>& accept = [](HWND) { return true; });
+// The visible top-level windows of the process, one line each, for failure messages.
+std::string describeWindowsOf(DWORD processId);
 
 // A window's text by WM_GETTEXT; none when the window does not answer in time.
 std::optional<std::string> windowText(HWND window);
 
 struct ComboContents {
     std::vector<std::string> items;
-    int selected = -1; // CB_GETCURSEL: -1 for no selection
+    int selected = -1;
+    bool operator==(const ComboContents&) const = default;
 };
 // The items of a drop-down list and its selection; none when it does not answer in time.
 std::optional<ComboContents> comboContents(HWND combo);

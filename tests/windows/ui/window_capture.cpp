@@ -2,66 +2,40 @@
 
 #include "ui_automation.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <optional>
 #include <vector>
 
 namespace {
 
-// The pixels of a screen area, bottom row first as a BMP file holds them.
-struct Picture {
-    BITMAPINFOHEADER header{};
-    std::vector<std::uint8_t> pixels;
-};
-
-std::optional<Picture> takePicture(const RECT& area) {
-    Picture picture;
-    picture.header.biSize = sizeof picture.header;
-    picture.header.biWidth = area.right - area.left;
-    picture.header.biHeight = area.bottom - area.top;
-    picture.header.biPlanes = 1;
-    picture.header.biBitCount = 24;
-    picture.header.biCompression = BI_RGB;
-    if (picture.header.biWidth <= 0 || picture.header.biHeight <= 0) {
-        return std::nullopt;
-    }
-    const auto stride = static_cast<std::size_t>((picture.header.biWidth * 3 + 3) & ~3);
-    picture.pixels.resize(stride * static_cast<std::size_t>(picture.header.biHeight));
-
+// The pixels of a screen area as a 24-bit BMP file holds them, bottom row first; empty when the
+// screen could not be read.
+std::vector<std::uint8_t> takePicture(const RECT& area, BITMAPINFOHEADER& header) {
+    header = {};
+    header.biSize = sizeof header;
+    header.biWidth = area.right - area.left;
+    header.biHeight = area.bottom - area.top;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(((header.biWidth * 3 + 3) & ~3) *
+                                                              std::max(header.biHeight, LONG{0})));
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap =
-        CreateCompatibleBitmap(screen, picture.header.biWidth, picture.header.biHeight);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, header.biWidth, header.biHeight);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    const bool copied = BitBlt(memory, 0, 0, picture.header.biWidth, picture.header.biHeight,
-                               screen, area.left, area.top, SRCCOPY) != 0;
+    const bool copied = BitBlt(memory, 0, 0, header.biWidth, header.biHeight, screen, area.left,
+                               area.top, SRCCOPY) != 0;
     SelectObject(memory, previous);
-    BITMAPINFO format{};
-    format.bmiHeader = picture.header;
-    const bool read =
-        copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(picture.header.biHeight),
-                            picture.pixels.data(), &format, DIB_RGB_COLORS) != 0;
+    BITMAPINFO format{header, {}};
+    const bool read = copied && !pixels.empty() &&
+                      GetDIBits(memory, bitmap, 0, static_cast<UINT>(header.biHeight),
+                                pixels.data(), &format, DIB_RGB_COLORS) != 0;
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    if (!read) {
-        return std::nullopt;
-    }
-    return picture;
-}
-
-bool writeBmp(const Picture& picture, const std::string& path) {
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42; // "BM"
-    file.bfOffBits = sizeof file + sizeof picture.header;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + picture.pixels.size());
-    const std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(path.c_str(), "wb"), std::fclose);
-    return out && std::fwrite(&file, sizeof file, 1, out.get()) == 1 &&
-           std::fwrite(&picture.header, sizeof picture.header, 1, out.get()) == 1 &&
-           std::fwrite(picture.pixels.data(), picture.pixels.size(), 1, out.get()) == 1;
+    return read ? pixels : std::vector<std::uint8_t>{};
 }
 
 } // namespace
@@ -71,19 +45,26 @@ std::string saveWindowPicture(HWND window, const std::string& path) {
     if (!GetWindowRect(window, &area)) {
         return "the window is gone";
     }
-    std::optional<Picture> settled;
-    std::optional<Picture> latest = takePicture(area);
-    const bool steady = ui::waitUntil([&] {
-        std::optional<Picture> next = takePicture(area);
-        settled = latest && next && next->pixels == latest->pixels ? next : std::nullopt;
+    // Two pictures in a row that agree: the program has finished painting.
+    BITMAPINFOHEADER header{};
+    std::vector<std::uint8_t> latest = takePicture(area, header);
+    std::vector<std::uint8_t> settled;
+    ui::waitUntil([&] {
+        std::vector<std::uint8_t> next = takePicture(area, header);
+        settled = !next.empty() && next == latest ? next : std::vector<std::uint8_t>{};
         latest = std::move(next);
-        return settled.has_value();
+        return !settled.empty();
     });
-    if (!steady) {
-        return latest ? "the window kept changing" : "the screen could not be read";
+    if (settled.empty()) {
+        return "the window kept changing, or the screen could not be read";
     }
-    if (!writeBmp(*settled, path)) {
-        return "cannot write " + path;
-    }
-    return {};
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + settled.size());
+    FILE* out = std::fopen(path.c_str(), "wb");
+    const bool written = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                         std::fwrite(&header, sizeof header, 1, out) == 1 &&
+                         std::fwrite(settled.data(), settled.size(), 1, out) == 1;
+    return out && std::fclose(out) == 0 && written ? "" : "cannot write " + path;
 }

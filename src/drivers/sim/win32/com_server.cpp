@@ -1,5 +1,5 @@
-// The in-process COM server of the installed simulator: its class factory and the four
-// functions that Windows calls by name (exported through tarvelo_sim.def).
+// The in-process COM server of the installed simulator: its class factory, the four functions
+// that Windows calls by name (exported through tarvelo_sim.def) and the DLL's entry point.
 
 #include "drivers/sim/win32/installed_sim_driver.h"
 #include "drivers/sim/win32/module_lock.h"
@@ -10,6 +10,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace {
 
 std::atomic<long> moduleUsers{0};
+std::atomic<bool> crashOnUnload{false};
 
 bool sameId(const GUID& a, const void* b) {
     return std::memcmp(&a, b, sizeof a) == 0;
@@ -112,6 +114,18 @@ void unlockModule() {
 
 bool isModuleInUse() {
     return moduleUsers.load() != 0;
+}
+
+void crashWhenUnloaded() {
+    crashOnUnload.store(true);
+}
+
+// Windows calls this as it loads and unloads the DLL, process exit included.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_DETACH && crashOnUnload.load()) {
+        std::abort();
+    }
+    return TRUE;
 }
 
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* object) {

@@ -108,6 +108,9 @@ LoopbackSimulator* InstalledSimDriver::makeSimulator() {
         m_errorText = "Settings: the simulator refused them";
         return nullptr;
     }
+    if (isCrashOnUnloadRequested()) {
+        crashWhenUnloaded();
+    }
     m_simulator.store(simulator);
     return simulator;
 }

@@ -6,6 +6,10 @@ void lockModule();
 void unlockModule();
 bool isModuleInUse();
 
+// From now on the DLL crashes while it is unloaded, as some drivers do, so that hosts can be
+// tried against one.
+void crashWhenUnloaded();
+
 // Keeps the module in use for as long as the object that holds it lives.
 class ModuleReference {
 public:

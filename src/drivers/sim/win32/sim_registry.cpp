@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kSettingsValue = "Settings";
 constexpr const char* kShowPanelValue = "ShowPanel";
+constexpr const char* kCrashOnUnloadValue = "CrashOnUnload";
 // Tells COM that the object may live in any apartment: the simulator takes calls from any
 // thread, and a host in a multithreaded apartment could not reach an "Apartment" object,
 // since nothing marshals this interface.
@@ -58,6 +59,15 @@ LSTATUS writeRegistration(const std::wstring& serverPath) {
     return status;
 }
 
+// Whether the driver key's text value `name` is "1".
+bool isSwitchedOn(const char* name) {
+    char value[4]{};
+    DWORD size = sizeof value;
+    return RegGetValueA(HKEY_LOCAL_MACHINE, simDriverKeyPath().c_str(), name, RRF_RT_REG_SZ,
+                        nullptr, value, &size) == ERROR_SUCCESS &&
+           std::strcmp(value, "1") == 0;
+}
+
 std::string describeReadFailure(LSTATUS status) {
     if (status == ERROR_UNSUPPORTED_TYPE) {
         return "the registry value is not text (REG_SZ)";
@@ -100,11 +110,11 @@ bool readSettingsText(std::string& text, std::string& error) {
 }
 
 bool isPanelEnabled() {
-    char value[4]{};
-    DWORD size = sizeof value;
-    return RegGetValueA(HKEY_LOCAL_MACHINE, simDriverKeyPath().c_str(), kShowPanelValue,
-                        RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS &&
-           std::strcmp(value, "1") == 0;
+    return isSwitchedOn(kShowPanelValue);
+}
+
+bool isCrashOnUnloadRequested() {
+    return isSwitchedOn(kCrashOnUnloadValue);
 }
 
 long registerSimServer(const std::wstring& serverPath) {

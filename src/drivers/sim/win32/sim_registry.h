@@ -1,8 +1,9 @@
 #pragma once
 // The installed simulator's registry entries. Its driver key, HKLM\SOFTWARE\ASIO\<name>, holds
 // what hosts read (CLSID, Description) and what the user may add to script a personality:
-// "Settings", the text form parseSimSettings reads, and "ShowPanel" = "1" to let controlPanel
-// open a window. Its class key, HKCR\CLSID\{class id}, names the server file.
+// "Settings", the text form parseSimSettings reads, "ShowPanel" = "1" to let controlPanel
+// open a window, and "CrashOnUnload" = "1" to make the DLL crash while it is unloaded. Its class
+// key, HKCR\CLSID\{class id}, names the server file.
 
 #include <string>
 
@@ -14,6 +15,8 @@ std::string simDriverKeyPath();
 bool readSettingsText(std::string& text, std::string& error);
 // Whether "ShowPanel" holds the text "1".
 bool isPanelEnabled();
+// Whether "CrashOnUnload" holds the text "1".
+bool isCrashOnUnloadRequested();
 
 // Writes both keys for the server file `serverPath`, keeping a "Settings" value already there.
 // Returns 0 or the Win32 error code; on failure nothing of the registration is left.
