@@ -170,37 +170,17 @@ std::vector<LoopCase> loopCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(ScenesFractionsAndConverters, Loop, ::testing::ValuesIn(loopCases()),
-                         [](const auto& param) {
-                             const LoopCase& c = param.param;
-                             const std::string ghost = !c.ghost                  ? ""
-                                                       : c.ghost->delay > kDelay ? "_lateGhost"
-                                                                                 : "_earlyGhost";
-                             return std::to_string(static_cast<int>(c.rate)) + "Hz_" +
-                                    (c.gainDb < 0 ? "minus" : "") +
-                                    std::to_string(static_cast<int>(std::abs(c.gainDb))) + "dB" +
-                                    ghost + "_fraction" +
-                                    std::to_string(static_cast<int>(c.fraction * 100)) +
-                                    (c.cutoff < 0.5 ? "_lowPass" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(ScenesFractionsAndConverters, Loop, ::testing::ValuesIn(loopCases()));
 
-TEST(NoLoop, NoiseNeverGivesADelayAndOnlyLoudNoiseIsAFloatingInput) {
+// Noise alone, loud or quiet, never gives a delay (a hundred seeded runs through the simulator
+// are in test_correlation_method.cpp); loud noise is a floating input unless a loop is beside it.
+TEST(NoLoop, OnlyLoudNoiseWithoutALoopIsAFloatingInput) {
     const Stimulus stimulus = makeStimulus(48000);
-    for (std::uint64_t seed = 1; seed <= 100; ++seed) {
-        const bool floating = seed % 4 == 0;
-        const CorrelationFindings found =
-            analyse(stimulus, {{{}, -80.0}, {{}, floating ? -10.0 : -80.0}}, seed * 2);
-        ASSERT_EQ(found.error, AnalysisError::None);
-        ASSERT_TRUE(found.has(Diagnosis::NoLoop)) << seed;
-        EXPECT_TRUE(std::isnan(found.delaySamples) && std::isnan(found.levelDb) && !found.ghost);
-        EXPECT_LT(found.confidence, kMinimumConfidence);
-        EXPECT_EQ(found.has(Diagnosis::FloatingInput), floating) << seed;
-        if (floating) {
-            EXPECT_EQ(found.input, 1);
-            EXPECT_NEAR(found.noiseFloorDbfs, -10, 1.5);
-        }
-    }
-    // A loop elsewhere is what counts, not the floating input beside it.
+    const CorrelationFindings floating = analyse(stimulus, {{{}, -80.0}, {{}, -10.0}});
+    ASSERT_EQ(floating.error, AnalysisError::None);
+    EXPECT_TRUE(floating.has(Diagnosis::NoLoop) && floating.has(Diagnosis::FloatingInput));
+    EXPECT_TRUE(std::isnan(floating.delaySamples) && floating.input == 1);
+    EXPECT_NEAR(floating.noiseFloorDbfs, -10, 1.5);
     const CorrelationFindings found = analyse(stimulus, {{{}, -10.0}, {{{kDelay, -50}}, -80.0}});
     EXPECT_TRUE(found.loopFound && found.input == 1 && !found.floatingInput);
 }
