@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kServerNames = 4; // jackd2 keeps only a few servers registered at once
+constexpr char kServerName[] = "tarvelo-test";
 
 fs::path freshDirectory() {
     static std::atomic<int> count{0};
@@ -132,36 +132,35 @@ ToolRun runTool(const std::vector<std::string>& argv, std::chrono::seconds limit
     return {code.value_or(-1), child.out(), child.err()};
 }
 
+JackTurn::JackTurn() {
+    m_lock = ::open("/tmp/tarvelo-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    // Within the tests' own time limit, which other programs' JACK tests share.
+    for (const auto until = std::chrono::steady_clock::now() + 100s;
+         m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) != 0;) {
+        if (std::chrono::steady_clock::now() > until) {
+            ADD_FAILURE() << "other JACK tests kept the turn for 100 s";
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+JackTurn::~JackTurn() {
+    if (m_lock >= 0) {
+        ::close(m_lock);
+    }
+}
+
 JackServer::JackServer(int period, int rate, int physicalPorts) {
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (m_slotLock < 0 && std::chrono::steady_clock::now() < deadline) {
-        for (int slot = 0; slot < kServerNames && m_slotLock < 0; ++slot) {
-            const std::string lock = "/tmp/tarvelo-jack-server-" + std::to_string(slot) + ".lock";
-            const int fd = ::open(lock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                m_slotLock = fd;
-                m_name = "tarvelo-test-" + std::to_string(slot);
-            } else if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-        if (m_slotLock < 0) {
-            std::this_thread::sleep_for(100ms);
-        }
-    }
-    if (m_slotLock < 0) {
-        ADD_FAILURE() << "every JACK server name of the tests is taken";
-        return;
-    }
-    ::setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
+    ::setenv("JACK_DEFAULT_SERVER", kServerName, 1);
     ::setenv("JACK_NO_START_SERVER", "1", 1);
     removeShmFiles();
     const std::string ports = std::to_string(physicalPorts);
     // -S: each cycle waits for every client, so a client the busy machine runs late is late, not
     // skipped, and a loop keeps its length in cycles whatever the load.
-    m_jackd.emplace(std::vector<std::string>{"jackd", "-n", m_name, "-S", "-r", "-d", "dummy", "-r",
-                                             std::to_string(rate), "-p", std::to_string(period),
-                                             "-C", ports, "-P", ports},
+    m_jackd.emplace(std::vector<std::string>{"jackd", "-n", kServerName, "-S", "-r", "-d", "dummy",
+                                             "-r", std::to_string(rate), "-p",
+                                             std::to_string(period), "-C", ports, "-P", ports},
                     900s);
     for (auto until = std::chrono::steady_clock::now() + 10s;
          std::chrono::steady_clock::now() < until;) {
@@ -170,24 +169,22 @@ JackServer::JackServer(int period, int rate, int physicalPorts) {
         }
         std::this_thread::sleep_for(100ms);
     }
-    ADD_FAILURE() << "jackd " << m_name << " did not start: " << m_jackd->err();
+    ADD_FAILURE() << "jackd did not start: " << m_jackd->err();
 }
 
 JackServer::~JackServer() {
     m_jackd.reset();
-    if (m_slotLock >= 0) {
-        removeShmFiles();
-        ::close(m_slotLock);
-    }
+    removeShmFiles();
 }
 
 void JackServer::removeShmFiles() const {
     // Named after the server: jack_<name>_*, jack_sem.<uid>_<name>_*.
+    const std::string name = kServerName;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator("/dev/shm", ignored)) {
         const std::string file = entry.path().filename().string();
-        if (file.starts_with("jack_" + m_name + "_") ||
-            (file.starts_with("jack_sem.") && file.find("_" + m_name + "_") != std::string::npos)) {
+        if (file.starts_with("jack_" + name + "_") ||
+            (file.starts_with("jack_sem.") && file.find("_" + name + "_") != std::string::npos)) {
             fs::remove(entry.path(), ignored);
         }
     }

@@ -48,8 +48,23 @@ struct ToolRun {
 // Runs a program to its end (at most `limit`).
 ToolRun runTool(const std::vector<std::string>& argv, std::chrono::seconds limit = 10s);
 
-// `jackd -r -d dummy` of a name of its own, which clients of this process (and its children)
-// find through JACK_DEFAULT_SERVER. Clients must end before the server: declare them after it.
+// JACK tests take turns, whichever test program they belong to: a client that opens while
+// another server updates the registry all servers share can fail to attach to its server
+// (libjack answers status 0x21).
+class JackTurn {
+public:
+    JackTurn();
+    ~JackTurn();
+    JackTurn(const JackTurn&) = delete;
+    JackTurn& operator=(const JackTurn&) = delete;
+
+private:
+    int m_lock = -1;
+};
+
+// `jackd -S -r -d dummy`, which clients of this process (and its children) find through
+// JACK_DEFAULT_SERVER. It holds the JACK turn for its whole life, so one name serves every test.
+// Clients must end before the server: declare them after it.
 class JackServer {
 public:
     JackServer(int period, int rate, int physicalPorts = 0);
@@ -65,8 +80,7 @@ public:
 private:
     void removeShmFiles() const;
 
-    std::string m_name;
-    int m_slotLock = -1;
+    JackTurn m_turn;
     std::optional<Child> m_jackd;
 };
 

@@ -64,6 +64,7 @@ std::vector<std::string> listedPorts(bool outputs) {
 }
 
 TEST(JackCli, WithoutAServerSaysHowToStartOneAndStartsNone) {
+    const JackTurn turn;
     ::setenv("JACK_DEFAULT_SERVER", "tarvelo-test-none", 1);
     ::unsetenv("JACK_NO_START_SERVER"); // only the driver's own option keeps a server from starting
     const ToolRun run = runCli({"--driver", "JACK"});
