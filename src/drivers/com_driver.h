@@ -30,3 +30,19 @@ inline void copyText(char* to, std::size_t capacity, std::string_view text) {
     std::memcpy(to, text.data(), length);
     to[length] = '\0';
 }
+
+// QueryInterface of a driver object, which hosts ask for its class id as the interface id: this
+// driver's IASIO for that id or IUnknown's, one reference more; nothing for any other.
+inline std::int32_t queryDriverInterface(IASIO* driver, const ComGuid& classId, const ComGuid& iid,
+                                         void** object) {
+    if (object == nullptr) {
+        return kComNullPointer;
+    }
+    if (sameGuid(iid, classId) || sameGuid(iid, kUnknownInterfaceId)) {
+        *object = driver;
+        driver->AddRef();
+        return kComOk;
+    }
+    *object = nullptr;
+    return kComNoInterface;
+}

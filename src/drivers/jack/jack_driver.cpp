@@ -57,16 +57,7 @@ JackDriver::~JackDriver() {
 }
 
 std::int32_t TARVELO_COM_CALL JackDriver::QueryInterface(const ComGuid& iid, void** object) {
-    if (object == nullptr) {
-        return kComNullPointer;
-    }
-    if (sameGuid(iid, kJackDriverClassId) || sameGuid(iid, kUnknownInterfaceId)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return kComOk;
-    }
-    *object = nullptr;
-    return kComNoInterface;
+    return queryDriverInterface(this, kJackDriverClassId, iid, object);
 }
 
 std::uint32_t TARVELO_COM_CALL JackDriver::AddRef() {

@@ -1,5 +1,6 @@
 #include "drivers/sim/loopback_sim.h"
 
+#include "drivers/com_driver.h"
 #include "drivers/sim/sim_stream.h"
 #include "engine/buffer_sizes.h"
 #include "engine/sample_format.h"
@@ -13,25 +14,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr ComGuid kUnknownInterfaceId{0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr std::int32_t kComOk = 0;
-constexpr auto kComNoInterface = static_cast<std::int32_t>(0x80004002u);
-constexpr auto kComNullPointer = static_cast<std::int32_t>(0x80004003u);
-
-// Sizes of the text buffers hosts hand to getDriverName and getErrorMessage.
-constexpr std::size_t kDriverNameBytes = 32;
-constexpr std::size_t kErrorMessageBytes = 124;
-
-bool sameGuid(const ComGuid& a, const ComGuid& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-void copyText(char* to, std::size_t capacity, std::string_view text) {
-    const std::size_t length = std::min(text.size(), capacity - 1);
-    std::memcpy(to, text.data(), length);
-    to[length] = '\0';
-}
 
 bool isOfferedSize(ASIOLong size, const SimSettings& s) {
     return size >= 1 && size <= kMaxSimBufferSize &&
@@ -85,16 +67,7 @@ LoopbackSimulator::~LoopbackSimulator() {
 }
 
 std::int32_t TARVELO_COM_CALL LoopbackSimulator::QueryInterface(const ComGuid& iid, void** object) {
-    if (object == nullptr) {
-        return kComNullPointer;
-    }
-    if (sameGuid(iid, kLoopbackSimClassId) || sameGuid(iid, kUnknownInterfaceId)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return kComOk;
-    }
-    *object = nullptr;
-    return kComNoInterface;
+    return queryDriverInterface(this, kLoopbackSimClassId, iid, object);
 }
 
 std::uint32_t TARVELO_COM_CALL LoopbackSimulator::AddRef() {

@@ -1,5 +1,6 @@
 #include "drivers/sim/win32/installed_sim_driver.h"
 
+#include "drivers/com_driver.h"
 #include "drivers/sim/win32/sim_registry.h"
 
 #include <windows.h>
@@ -12,16 +13,6 @@
 #include <new>
 
 namespace {
-
-// Sizes of the text buffers hosts hand to getDriverName and getErrorMessage.
-constexpr std::size_t kDriverNameBytes = 32;
-constexpr std::size_t kErrorMessageBytes = 124;
-
-void copyText(char* to, std::size_t capacity, const std::string& text) {
-    const std::size_t length = std::min(text.size(), capacity - 1);
-    std::memcpy(to, text.data(), length);
-    to[length] = '\0';
-}
 
 bool isInterface(const ComGuid& iid, const void* known) {
     return std::memcmp(&iid, known, sizeof iid) == 0;
