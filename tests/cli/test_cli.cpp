@@ -1,17 +1,30 @@
-// tarvelo-cli as a user runs it: the real binary, its output streams and exit codes.
+// tarvelo-cli as a user runs it: the real binary against the simulator, its output streams and
+// exit codes; repeats with statistics, sweeps with their fits, JSON, CSV, WAV and SVG, and the
+// checks made before anything is measured.
+
+#include "drivers/sim/sim_settings.h"
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+using Json = nlohmann::json;
 
 struct CliRun {
     int exitCode;
@@ -25,51 +38,105 @@ std::string slurp(const std::filesystem::path& path) {
     return text.str();
 }
 
-CliRun cli(const std::string& arguments) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("tarvelo-cli-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const int status = std::system((std::string(TARVELO_CLI) + " " + arguments + " >" +
-                                    (dir / "out").string() + " 2>" + (dir / "err").string())
-                                       .c_str());
-    CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"),
-               slurp(dir / "err")};
-    std::filesystem::remove_all(dir);
-    return run;
-}
+// Runs the program in a scratch folder of its own, removed again after each test.
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_folder = std::filesystem::temp_directory_path() /
+                   ("tarvelo-cli-" + std::string(test->name()) + "-" + std::to_string(getpid()));
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder / "files");
+    }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
+
+    // Files the program is asked to write go here; its streams are kept apart.
+    std::filesystem::path file(const std::string& name) const { return m_folder / "files" / name; }
+
+    CliRun cli(const std::string& arguments) const {
+        const std::string command = std::string(TARVELO_CLI) + " " + arguments + " >" +
+                                    (m_folder / "out").string() + " 2>" +
+                                    (m_folder / "err").string();
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(m_folder / "out"),
+                slurp(m_folder / "err")};
+    }
+
+private:
+    std::filesystem::path m_folder;
+};
 
 std::string lastLine(const std::string& text) {
     return text.substr(text.rfind('\n', text.size() - 2) + 1);
 }
 
-// Every result printed, with the driver's own figures, which the report gives once, below the
-// first.
-struct Printed {
-    int measured;
-    int reportedIn;
-    int reportedOut;
-};
-std::vector<Printed> resultsIn(const std::string& out) {
-    std::vector<Printed> results;
-    std::istringstream lines(out);
-    int in = 0;
-    int out_ = 0;
-    for (std::string line; std::getline(lines, line);) {
-        int measured = 0;
-        if (std::sscanf(line.c_str(), "Measurement results: %d samples", &measured) == 1) {
-            results.push_back({measured, 0, 0});
-        } else if (std::sscanf(line.c_str(), "Driver-reported latencies (samples): in: %d out: %d",
-                               &in, &out_) == 2) {
-            for (Printed& p : results) {
-                p.reportedIn = in;
-                p.reportedOut = out_;
-            }
-        }
-    }
-    return results;
+SimSettings simSettings(const std::string& text) {
+    SimSettings settings;
+    std::string error;
+    EXPECT_TRUE(parseSimSettings(text, settings, &error)) << error;
+    return settings;
 }
 
-TEST(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
+int count(const std::string& text, const std::string& part) {
+    int found = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+const xmlChar* xml(const char* text) {
+    return reinterpret_cast<const xmlChar*>(text);
+}
+
+// The values of `expression` (an XPath that selects attributes) in the SVG file.
+std::vector<std::string> svgValues(const std::filesystem::path& path, const char* expression) {
+    std::vector<std::string> values;
+    xmlDocPtr document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+    EXPECT_NE(document, nullptr) << path << " is not well-formed XML";
+    if (!document) {
+        return values;
+    }
+    xmlXPathContextPtr context = xmlXPathNewContext(document);
+    xmlXPathRegisterNs(context, xml("svg"), xml("http://www.w3.org/2000/svg"));
+    xmlXPathObjectPtr found = xmlXPathEvalExpression(xml(expression), context);
+    for (int i = 0; found && found->nodesetval && i < found->nodesetval->nodeNr; ++i) {
+        xmlChar* text = xmlNodeGetContent(found->nodesetval->nodeTab[i]);
+        values.emplace_back(reinterpret_cast<const char*>(text));
+        xmlFree(text);
+    }
+    xmlXPathFreeObject(found);
+    xmlXPathFreeContext(context);
+    xmlFreeDoc(document);
+    return values;
+}
+
+struct Wav {
+    SF_INFO info{};
+    std::vector<std::vector<float>> channels;
+};
+
+Wav readWav(const std::filesystem::path& path) {
+    Wav wav;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &wav.info);
+    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (!file) {
+        return wav;
+    }
+    std::vector<float> frames(static_cast<std::size_t>(wav.info.frames * wav.info.channels));
+    EXPECT_EQ(sf_readf_float(file, frames.data(), wav.info.frames), wav.info.frames);
+    sf_close(file);
+    wav.channels.assign(static_cast<std::size_t>(wav.info.channels),
+                        std::vector<float>(static_cast<std::size_t>(wav.info.frames)));
+    for (std::size_t n = 0; n < wav.channels.front().size(); ++n) {
+        for (std::size_t c = 0; c < wav.channels.size(); ++c) {
+            wav.channels[c][n] = frames[n * wav.channels.size() + c];
+        }
+    }
+    return wav;
+}
+
+TEST_F(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
     struct Case {
         const char* arguments;
         int exitCode;
@@ -87,7 +154,8 @@ TEST(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
         {"--driver 'TARVELO LOOPBACK SIMULATOR' --sim gain=-9 -s '-18 dB'", 0, 1, "", ""},
         {"--sim gain=-9 -s -12", 1, 0, "", ""},
         {"--sim cable=off", 1, 0, "",
-         "[status] Can not measure the latency.\nPlease check your connections and\nverify if "
+         "[status] Can not measure the latency.\nPlease check your connections and\nverify "
+         "if "
          "input/output levels match\n"},
         {"--sim outputs=0", 1, 0, "",
          "[status] Can not measure the latency.\nThe driver has no output channel\n"},
@@ -95,7 +163,8 @@ TEST(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
         {"--sim createfail=-994", 1, 0, "",
          "[message box] Tarvelo: ASIO Driver failed to allocate buffers\n"},
         {"--sim reset_at=1", 1, 0, "",
-         "tarvelo-cli: the driver asked for a reset during each of 3 measurements; check its "
+         "tarvelo-cli: the driver asked for a reset during each of 3 measurements; check "
+         "its "
          "settings (or another program using it) and run again\n"},
         {"--list", 0, 0, "0: Tarvelo Loopback Simulator", ""},
         {"--sim-help", 0, 0, "", ""},
@@ -104,44 +173,233 @@ TEST(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
         SCOPED_TRACE(c.arguments);
         const CliRun run = cli(c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        const std::vector<Printed> results = resultsIn(run.out);
-        EXPECT_EQ(results.size(), static_cast<std::size_t>(c.results)) << run.out;
+        EXPECT_EQ(count(run.out, "Measurement results: "), c.results) << run.out;
         EXPECT_EQ(run.out.substr(0, run.out.find('\n')).find(c.firstLine), 0u) << run.out;
         EXPECT_NE(run.err.find(c.stderrHolds), std::string::npos) << run.err;
-        for (const Printed& p : results) {
-            EXPECT_LE(p.reportedIn + p.reportedOut, p.measured) << "a driver reports no more";
-        }
     }
 }
 
-TEST(Cli, BadInputGetsOneLineThatSaysWhatIsValidAndExitCodeTwo) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"--driver 'No Such Driver'", "tarvelo-cli: unknown driver 'No Such Driver'; installed: "
-                                      "0 \"Tarvelo Loopback Simulator\", 1 \"JACK\"\n"},
-        {"--driver 2", "tarvelo-cli: no driver at position 2; installed: 0 \"Tarvelo Loopback "
-                       "Simulator\", 1 \"JACK\"\n"},
-        {"--rate 12345", "tarvelo-cli: the driver does not offer 12345 Hz; offered: 22050 Hz, "
-                         "32000 Hz, 44100 Hz, 48000 Hz, 96000 Hz, 192000 Hz\n"},
-        {"--buffer-size 100", "tarvelo-cli: the driver does not offer a buffer of 100 samples; "
-                              "offered: 32, 64, 128, 256, 512, 1024, 2048\n"},
-        {"--sensitivity 5",
-         "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
-        {"--rate abc", ""},
-        {"--count 0", ""},
-        {"--sim delay=-5", ""},
-        {"--bogus", ""},
+TEST_F(Cli, ASweepRecoversTheLoopDelayAndDoubleBufferingAtEveryRate) {
+    struct Case {
+        std::string sim;
+        std::string lists;
     };
-    for (const auto& [arguments, line] : cases) {
-        SCOPED_TRACE(arguments);
-        const CliRun run = cli(arguments);
+    const Case cases[] = {
+        {"pace=freewheel", ""}, // every rate and size the simulator offers
+        {"pace=freewheel,delay=100,type=Int16LSB,inlatency=30,outlatency=3",
+         "--sweep-rates 44100,96000 --sweep-sizes 64,256,1024"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sim);
+        const SimSettings settings = simSettings(c.sim);
+        const CliRun run = cli("--sweep --format json --quiet --plot " +
+                               file("sweep.svg").string() + " " + c.lists + " --sim " + c.sim);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const Json report = Json::parse(run.out);
+        EXPECT_EQ(report["kind"], "sweep");
+
+        std::set<double> rates;
+        std::set<int> sizes;
+        for (const Json& cell : report["measurements"]) {
+            rates.insert(cell["sampleRate"].get<double>());
+            sizes.insert(cell["bufferSize"].get<int>());
+            EXPECT_EQ(cell["unreported"]["samples"], settings.unreportedDelay()) << cell;
+        }
+        EXPECT_EQ(report["measurements"].size(), rates.size() * sizes.size());
+        EXPECT_GT(sizes.size(), 1u);
+        ASSERT_EQ(report["fits"].size(), rates.size());
+        for (const Json& fit : report["fits"]) {
+            EXPECT_EQ(fit["fixed"]["samples"], settings.loopDelay) << fit;
+            EXPECT_EQ(fit["perBuffer"], 2.0) << fit;
+            EXPECT_EQ(fit["points"], sizes.size());
+        }
+        EXPECT_EQ(svgValues(file("sweep.svg"), "//svg:circle[@class='measured']/@cx").size(),
+                  report["measurements"].size());
+    }
+}
+
+TEST_F(Cli, RepeatsReportEveryRunAndTheirStatisticsInEachFormat) {
+    const std::string setup = " --rate 44100 --buffer-size 128 --sim pace=freewheel -q";
+    const double latency = 2 * 128 + 32;
+
+    const Json json = Json::parse(cli("--repeat 3 --format json" + setup).out);
+    EXPECT_EQ(json["version"], TARVELO_VERSION);
+    EXPECT_EQ(json["method"], "threshold");
+    ASSERT_EQ(json["measurements"].size(), 3u);
+    for (const Json& run : json["measurements"]) {
+        EXPECT_EQ(run["sampleRate"], 44100.0);
+        EXPECT_EQ(run["bufferSize"], 128);
+        EXPECT_EQ(run["latency"]["samples"], latency);
+        EXPECT_DOUBLE_EQ(run["latency"]["ms"].get<double>(), latency * 1000 / 44100);
+        EXPECT_EQ(run["latency"]["samples"].get<double>(),
+                  run["reported"]["input"].get<double>() + run["reported"]["output"].get<double>() +
+                      run["unreported"]["samples"].get<double>());
+        EXPECT_GE(run["unreported"]["samples"], 0) << "a driver reports no more than the loop";
+    }
+    const Json& stats = json["statistics"];
+    EXPECT_EQ(stats["runs"], 3);
+    EXPECT_EQ(stats["found"], 3);
+    for (const char* figure : {"min", "median", "max", "mean"}) {
+        EXPECT_EQ(stats["samples"][figure], latency) << figure;
+    }
+    EXPECT_EQ(stats["samples"]["standardDeviation"], 0.0);
+
+    // --count is the same option; CSV has a header and one row per run.
+    const CliRun csv = cli("--count 4 --format csv" + setup);
+    EXPECT_EQ(csv.exitCode, 0);
+    EXPECT_EQ(count(csv.out, "\n"), 1 + 4) << csv.out;
+    std::istringstream rows(csv.out);
+    std::string row;
+    std::getline(rows, row); // the header
+    while (std::getline(rows, row)) {
+        EXPECT_NE(row.find(",288,"), std::string::npos) << row;
+    }
+
+    const CliRun text = cli("--repeat 2" + setup);
+    EXPECT_EQ(text.out.rfind("Measurement results: 288 samples / 6.53 ms\n", 0), 0u) << text.out;
+    EXPECT_NE(text.out.find("Statistics of 2 measurements (samples): min 288.0"), std::string::npos)
+        << text.out;
+}
+
+TEST_F(Cli, TheWavHoldsTheStimulusAndEveryInputOnOneTimelineAndThePlotMarksTheOnset) {
+    const CliRun run = cli("--format json -q --wav " + file("loop.wav").string() + " --plot " +
+                           file("onset.svg").string() +
+                           " --buffer-size 64 --sim pace=freewheel,inputs=3,delay=77");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json measured = Json::parse(run.out)["measurements"][0];
+    const auto latency = measured["latency"]["samples"].get<std::size_t>();
+
+    const Wav wav = readWav(file("loop.wav"));
+    EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav.info.samplerate, measured["sampleRate"].get<int>());
+    ASSERT_EQ(wav.channels.size(), 1u + 3u); // the stimulus, then each input
+    const std::vector<float>& stimulus = wav.channels[0];
+    ASSERT_GT(stimulus.size(), latency);
+    EXPECT_GT(stimulus[0], 0.0f);
+    for (std::size_t input = 1; input < wav.channels.size(); ++input) {
+        // Input 3 has no cable: it stays silent.
+        const bool cabled = input <= 2;
+        for (std::size_t n = 0; n < stimulus.size(); ++n) {
+            const float expected = cabled && n >= latency ? stimulus[n - latency] : 0.0f;
+            ASSERT_EQ(wav.channels[input][n], expected) << "input " << input << ", sample " << n;
+        }
+    }
+
+    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='onset']/@data-sample"),
+              std::vector<std::string>{std::to_string(latency)});
+    EXPECT_EQ(svgValues(file("onset.svg"), "//svg:*[@class='threshold']/@class").size(), 1u);
+    // Written whole under another name, then renamed: nothing else is left beside them.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file("")),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+TEST_F(Cli, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
+    struct Case {
+        const char* arguments;
+        int polarity; // 0: none given
+        const char* diagnosis;
+        const char* mark; // on the plot, at the latency
+    };
+    const Case cases[] = {
+        {"--method threshold --sim pace=freewheel", 0, nullptr, "onset"},
+        {"--method correlation --sim pace=freewheel,invert=1", -1, "invertedPolarity", "peak"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CliRun run =
+            cli(std::string(c.arguments) + " -q -f json --plot " + file("plot.svg").string());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Json measured = Json::parse(run.out)["measurements"][0];
+        EXPECT_EQ(measured.contains("polarity"), c.polarity != 0) << measured;
+        EXPECT_EQ(measured.contains("confidence"), c.polarity != 0) << measured;
+        if (c.polarity != 0) {
+            EXPECT_EQ(measured["polarity"], c.polarity);
+            EXPECT_NE(std::find(measured["diagnoses"].begin(), measured["diagnoses"].end(),
+                                Json{{"kind", c.diagnosis}}),
+                      measured["diagnoses"].end())
+                << measured;
+        }
+        const std::vector<std::string> marks =
+            svgValues(file("plot.svg"),
+                      (std::string("//svg:*[@class='") + c.mark + "']/@data-sample").c_str());
+        ASSERT_EQ(marks.size(), 1u);
+        EXPECT_NEAR(std::stod(marks[0]), measured["latency"]["samples"].get<double>(), 1e-6);
+    }
+}
+
+TEST_F(Cli, QuietLeavesOnlyResultsAndErrors) {
+    const CliRun measured = cli("--quiet --sim pace=freewheel");
+    EXPECT_EQ(measured.err, "");
+    EXPECT_EQ(count(measured.out, "\n"), 2);
+
+    const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
+    EXPECT_EQ(failed.err.rfind("tarvelo-cli: Can not measure the latency.", 0), 0u) << failed.err;
+    EXPECT_EQ(failed.err.find("[status]"), std::string::npos) << failed.err;
+}
+
+// Bad input exits 2 with one line, the last, that says what is valid where it can, before
+// anything is measured or written; input checked before the dialog starts leaves nothing else.
+TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
+    struct Case {
+        std::string arguments;
+        bool opensDialog; // its status lines may come first
+        std::string line; // empty: any one line
+    };
+    const std::string wav = file("out.wav").string();
+    const Case cases[] = {
+        {"--driver 'No Such Driver'", true,
+         "tarvelo-cli: unknown driver 'No Such Driver'; installed: 0 \"Tarvelo Loopback "
+         "Simulator\", 1 \"JACK\"\n"},
+        {"--driver 2", true,
+         "tarvelo-cli: no driver at position 2; installed: 0 \"Tarvelo Loopback "
+         "Simulator\", 1 "
+         "\"JACK\"\n"},
+        {"--rate 12345", true,
+         "tarvelo-cli: the driver does not offer 12345 Hz; offered: 22050 Hz, 32000 Hz, "
+         "44100 "
+         "Hz, 48000 Hz, 96000 Hz, 192000 Hz\n"},
+        {"--buffer-size 100", true,
+         "tarvelo-cli: the driver does not offer a buffer of 100 samples; offered: 32, 64, "
+         "128, "
+         "256, 512, 1024, 2048\n"},
+        {"--sensitivity 5", false,
+         "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
+        {"--rate abc", false, ""},
+        {"--count 0", false, ""},
+        {"--sim delay=-5", false, ""},
+        {"--bogus", false, ""},
+        {"--format xml", false, ""},
+        {"--wav /no/such/folder/out.wav", false, ""},
+        {"--plot " + file("x").parent_path().string(), false, ""}, // a folder
+        {"--wav " + wav + " --plot " + wav, false, ""},
+        {"--sweep --repeat 2", false, ""},
+        {"--sweep --rate 48000", false, ""},
+        {"--sweep --buffer-size 64", false, ""},
+        {"--sweep --wav " + wav, false, ""},
+        {"--sweep-sizes 64", false, ""},
+        {"--sweep --sweep-sizes 64,100", true, ""},
+        {"--sweep --sweep-rates 48000,12345", true, ""},
+        {"--list --plot " + wav, false, ""},
+        {"--sim-help --wav " + wav, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CliRun run = cli(c.arguments);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(lastLine(run.err).rfind("tarvelo-cli: ", 0), 0u) << run.err;
-        if (*line) {
-            EXPECT_EQ(lastLine(run.err), line);
-        } else {
-            EXPECT_EQ(run.err, lastLine(run.err)) << "one line before any driver is opened";
+        const std::string last = lastLine(run.err);
+        EXPECT_EQ(last.rfind("tarvelo-cli: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find("tarvelo-cli: "), run.err.size() - last.size()) << run.err;
+        EXPECT_EQ(run.err.find("Measuring"), std::string::npos) << run.err;
+        if (!c.opensDialog) {
+            EXPECT_EQ(run.err, last) << "one line before the dialog starts";
         }
+        if (!c.line.empty()) {
+            EXPECT_EQ(last, c.line);
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(file("")));
     }
 }
 
