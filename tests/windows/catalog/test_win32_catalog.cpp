@@ -21,10 +21,6 @@ const std::string kDriverKey = std::string("SOFTWARE\\ASIO\\") + kLoopbackSimNam
 const std::string kClassKey = std::string("CLSID\\") + kLoopbackSimClassIdText;
 const std::string kSimDll = windowsPath(TARVELO_SIM_DLL);
 
-std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 long regsvr32(const std::string& options, const std::string& dll = kSimDll) {
     return runProgram("regsvr32.exe " + options + " " + quoted(dll));
 }

@@ -31,7 +31,7 @@ const std::string kOpenError = "Error instantiating ASIO driver";
 const std::string kInitializing = "Initializing ASIO driver...";
 
 std::string registerSim(const char* options) {
-    return "regsvr32.exe " + std::string(options) + " \"" + windowsPath(TARVELO_SIM_DLL) + "\"";
+    return "regsvr32.exe " + std::string(options) + " " + quoted(windowsPath(TARVELO_SIM_DLL));
 }
 
 class TarveloSession : public ::testing::Test {
