@@ -1,17 +1,81 @@
 // The driver catalog over the in-memory registry: which drivers a scan lists and under which
 // names, opening and closing them, and what it leaves behind.
 
-#include "catalog/catalog_fixture.h"
+#include "catalog/driver_catalog.h"
+#include "platform/memory/memory_platform.h"
+#include "support/fake_driver.h"
 
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-class Catalog : public CatalogFixture {
+ComGuid classIdNumber(std::uint32_t n) {
+    return {0x5A17E000u + n, 0x1234, static_cast<std::uint16_t>(n), {0xA0, 1, 2, 3, 4, 5, 6, 7}};
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// Every name of the catalog, in index order, read with room for any name.
+std::vector<std::string> namesOf(const DriverCatalog& catalog) {
+    std::vector<std::string> names;
+    for (int i = 0; i < catalog.GetCount(); ++i) {
+        char name[128];
+        EXPECT_EQ(catalog.CopyName(i, name, sizeof name), 0) << "index " << i;
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// An in-memory machine: a registry, its class table of fake drivers, and real server files.
+// The memory platform is the current one while the fixture lives.
+class Catalog : public ::testing::Test {
 public:
+    ~Catalog() override { std::filesystem::remove_all(folder); }
+
+    platform::MemoryKey asioKey() { return registry.localMachine().createKey("software\\asio"); }
+    platform::MemoryKey classKeys() { return registry.classesRoot().createKey("clsid"); }
     std::string text(std::uint32_t n) { return platform::classIdText(classIdNumber(n)); }
+    std::string path(std::string_view name) const { return (folder / name).string(); }
+    // A path of exactly `length` characters to the file `name` here, padded with "./" steps.
+    std::string paddedPath(std::string_view name, std::size_t length) const {
+        std::string padded = folder.string() + '/';
+        while (padded.size() + name.size() + 2 <= length) {
+            padded += "./";
+        }
+        return padded + (padded.size() + name.size() < length ? "/" : "") + std::string(name);
+    }
+
+    // A complete installation: driver subkey, class key with an existing server, and the fake
+    // driver that creating the class hands out, with one reference for the caller.
+    FakeDriver& installDriver(std::string_view subkey, std::string_view description = {}) {
+        const std::string classText = text(++m_installed);
+        auto key = asioKey().createKey(subkey).setValue("clsid", classText);
+        if (!description.empty()) {
+            key.setValue("description", description);
+        }
+        classKeys().createKey(classText).createKey("InprocServer32").setValue("", serverFile);
+        FakeDriver& driver = drivers.emplace_back();
+        registry.registerClass(classIdNumber(m_installed), [&driver] {
+            driver.AddRef();
+            return &driver;
+        });
+        return driver;
+    }
     // A driver key naming `classText`, and a class key `classKey` with an InprocServer32 key
     // whose default value is `server` (none: no such key; empty: no value).
     void installAs(std::string_view subkey, const std::string& classText,
@@ -25,6 +89,21 @@ public:
             }
         }
     }
+
+    platform::MemoryPlatform registry;
+    platform::ScopedPlatform installed{registry};
+    std::deque<FakeDriver> drivers;
+    // The test's own folder, removed with all it holds, and a server file in it.
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("tarvelo-catalog-" + std::to_string(::getpid()));
+    const std::string serverFile = [this] {
+        std::filesystem::create_directories(folder);
+        std::ofstream(path("driver.dll")) << "server";
+        return path("driver.dll");
+    }();
+
+private:
+    std::uint32_t m_installed = 0;
 };
 
 struct Listing {
@@ -76,15 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
                               {kName127, kName127, kName127, "Unreadable"}},
                       Listing{"OnlyAnExistingServerFileOfAReadablePathCounts",
                               [](Catalog& c) {
-                                  c.installAs("Missing", c.text(1), c.text(1),
-                                              c.scratch.path("gone.dll"));
-                                  c.installAs("Folder", c.text(2), c.text(2), c.scratch.path(""));
+                                  c.installAs("Missing", c.text(1), c.text(1), c.path("gone.dll"));
+                                  c.installAs("Folder", c.text(2), c.text(2), c.path(""));
                                   c.installAs("NoServerKey", c.text(3), c.text(3), std::nullopt);
                                   c.installAs("NoPath", c.text(4), c.text(4), "");
                                   c.installAs("TooLong", c.text(5), c.text(5),
-                                              c.scratch.paddedPath("driver.dll", 512));
+                                              c.paddedPath("driver.dll", 512));
                                   c.installAs("Longest", c.text(6), c.text(6),
-                                              c.scratch.paddedPath("driver.dll", 511));
+                                              c.paddedPath("driver.dll", 511));
                                   c.asioKey().createKey("NoClassKey").setValue("clsid", c.text(7));
                                   c.installAs("LongClassText", std::string(256, 'x'),
                                               std::string(256, 'x'), c.serverFile);
@@ -100,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                               {"Before", kName127}},
                       Listing{"TheFirstClassKeyOfEqualNameDecides",
                               [](Catalog& c) {
-                                  const std::string gone = c.scratch.path("gone.dll");
+                                  const std::string gone = c.path("gone.dll");
                                   c.installAs("MissingFirst", c.text(1), c.text(1), gone);
                                   c.installAs("PresentFirst", c.text(2), c.text(2), c.serverFile);
                                   c.classKeys()
