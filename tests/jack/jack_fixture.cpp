@@ -87,30 +87,29 @@ std::string Child::err() const {
     return slurp(m_dir / "err");
 }
 
-bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds within,
-                          bool onError) const {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    while ((onError ? err() : out()).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) {
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    for (const auto until = std::chrono::steady_clock::now() + limit; !done();) {
+        if (std::chrono::steady_clock::now() > until) {
             return false;
         }
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(10ms);
     }
     return true;
 }
 
-std::optional<int> Child::waitExit(std::chrono::milliseconds within) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    while (!m_exitCode) {
+bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds limit,
+                          bool onError) const {
+    return within(limit, [&] { return (onError ? err() : out()).find(text) != std::string::npos; });
+}
+
+std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
+    within(limit, [&] {
         int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        if (!m_exitCode && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        } else if (std::chrono::steady_clock::now() > deadline) {
-            break;
-        } else {
-            std::this_thread::sleep_for(10ms);
         }
-    }
+        return m_exitCode.has_value();
+    });
     return m_exitCode;
 }
 
@@ -135,13 +134,8 @@ ToolRun runTool(const std::vector<std::string>& argv, std::chrono::seconds limit
 JackTurn::JackTurn() {
     m_lock = ::open("/tmp/tarvelo-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
     // Within the tests' own time limit, which other programs' JACK tests share.
-    for (const auto until = std::chrono::steady_clock::now() + 100s;
-         m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) != 0;) {
-        if (std::chrono::steady_clock::now() > until) {
-            ADD_FAILURE() << "other JACK tests kept the turn for 100 s";
-            break;
-        }
-        std::this_thread::sleep_for(50ms);
+    if (m_lock >= 0 && !within(100s, [&] { return ::flock(m_lock, LOCK_EX | LOCK_NB) == 0; })) {
+        ADD_FAILURE() << "other JACK tests kept the turn for 100 s";
     }
 }
 
@@ -162,14 +156,9 @@ JackServer::JackServer(int period, int rate, int physicalPorts) {
                                              "-r", std::to_string(rate), "-p",
                                              std::to_string(period), "-C", ports, "-P", ports},
                     900s);
-    for (auto until = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < until;) {
-        if (runTool({"jack_lsp"}, 2s).exitCode == 0) {
-            return;
-        }
-        std::this_thread::sleep_for(100ms);
+    if (!within(10s, [] { return runTool({"jack_lsp"}, 2s).exitCode == 0; })) {
+        ADD_FAILURE() << "jackd did not start: " << m_jackd->err();
     }
-    ADD_FAILURE() << "jackd did not start: " << m_jackd->err();
 }
 
 JackServer::~JackServer() {
@@ -214,12 +203,10 @@ void expectNoSanitizerReport(const std::string& err) {
     EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
 }
 
-long measuredSamples(const std::string& cliOutput) {
-    const std::string label = "Measurement results: ";
-    const std::size_t at = cliOutput.find(label);
-    return at == std::string::npos
-               ? -1
-               : std::strtol(cliOutput.c_str() + at + label.size(), nullptr, 10);
+long numberAfter(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    return at == std::string::npos ? -1
+                                   : std::strtol(text.c_str() + at + label.size(), nullptr, 10);
 }
 
 std::optional<double> latestJackDelayReading(const std::string& output) {

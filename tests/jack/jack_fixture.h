@@ -7,11 +7,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 using namespace std::chrono_literals;
+
+// Polls `done` until it holds or `limit` has passed; whether it held.
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done);
 
 // A program run under `timeout -k 2 <limit>`, its standard output and error kept in files.
 class Child {
@@ -23,11 +27,11 @@ public:
 
     std::string out() const;
     std::string err() const;
-    // Whether `text` appears on standard output (or error) before `within` has passed.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds within,
+    // Whether `text` appears on standard output (or error) before `limit` has passed.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit,
                        bool onError = false) const;
-    // The exit code, or nothing while it still runs after `within`.
-    std::optional<int> waitExit(std::chrono::milliseconds within);
+    // The exit code, or nothing while it still runs after `limit`.
+    std::optional<int> waitExit(std::chrono::milliseconds limit);
     // To the program itself, not its `timeout`.
     void signal(int number) const;
 
@@ -73,8 +77,8 @@ public:
     JackServer& operator=(const JackServer&) = delete;
 
     void signal(int number) { m_jackd->signal(number); }
-    std::optional<int> waitExit(std::chrono::milliseconds within) {
-        return m_jackd->waitExit(within);
+    std::optional<int> waitExit(std::chrono::milliseconds limit) {
+        return m_jackd->waitExit(limit);
     }
 
 private:
@@ -99,7 +103,11 @@ private:
 ToolRun runCli(const std::vector<std::string>& arguments, std::chrono::seconds limit = 60s);
 void expectNoSanitizerReport(const std::string& err);
 
+// The number that follows `label` in `text`; -1 when the label is not there.
+long numberAfter(const std::string& text, const std::string& label);
 // The number in "Measurement results: N samples", or -1 when there is none.
-long measuredSamples(const std::string& cliOutput);
+inline long measuredSamples(const std::string& cliOutput) {
+    return numberAfter(cliOutput, "Measurement results: ");
+}
 // jack_delay's latest reading in frames; nothing before the first.
 std::optional<double> latestJackDelayReading(const std::string& output);
