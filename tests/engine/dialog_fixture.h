@@ -21,14 +21,6 @@
 using Texts = std::vector<std::string>;
 using SimPtr = std::unique_ptr<LoopbackSimulator, ReleaseDriver>;
 
-inline Texts itemsOf(CDialog& dialog, int id) {
-    Texts texts;
-    for (const headless::ListItem& item : headless::SurfaceOf(dialog)->control(id)->items) {
-        texts.push_back(item.text);
-    }
-    return texts;
-}
-
 inline Texts messageBoxTexts() {
     Texts texts;
     for (const headless::MessageBoxRecord& box : headless::MessageBoxes()) {
@@ -65,7 +57,13 @@ protected:
     headless::HeadlessDialog& surface() { return *headless::SurfaceOf(*dlg); }
     std::string text(int id) { return dlg->GetDlgItem(id)->GetWindowText(); }
     bool enabled(int id) { return dlg->GetDlgItem(id)->IsWindowEnabled(); }
-    Texts items(int id) { return itemsOf(*dlg, id); }
+    Texts items(int id) {
+        Texts texts;
+        for (const headless::ListItem& item : surface().control(id)->items) {
+            texts.push_back(item.text);
+        }
+        return texts;
+    }
     Texts callsSince(std::size_t first) {
         const Texts all = log->entries();
         return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};

@@ -57,7 +57,6 @@ std::optional<std::string> windowText(HWND window);
 struct ComboContents {
     std::vector<std::string> items;
     int selected = -1;
-    bool operator==(const ComboContents&) const = default;
 };
 // The items of a drop-down list and its selection; none when it does not answer in time.
 std::optional<ComboContents> comboContents(HWND combo);
