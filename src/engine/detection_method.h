@@ -6,6 +6,7 @@
 #include "asio/asio.h"
 #include "engine/correlation.h"
 #include "engine/sample_format.h"
+#include "engine/verdict.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,8 @@ struct MeasurementResult {
     ASIOLong reportedOutputLatency = 0;
     std::optional<ThresholdFindings> threshold;
     std::optional<CorrelationFindings> correlation;
+    // Filled by the measurement from its checks; see engine/verdict.h.
+    ResultVerdict verdict;
 
     std::optional<double> latencyMs() const {
         if (!latencySamples || !(sampleRate > 0)) {
