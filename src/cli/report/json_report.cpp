@@ -113,6 +113,12 @@ std::string jsonReport(const Report& report) {
         measurements.push_back(measurementJson(result));
     }
     json["measurements"] = std::move(measurements);
+    json["failure"] = report.failure ? Json{{"kind", report.failure->kind},
+                                            {"message", report.failure->message},
+                                            {"sampleRate", report.failure->sampleRate},
+                                            {"bufferSize", report.failure->bufferSize},
+                                            {"planned", report.planned}}
+                                     : Json(nullptr);
     if (report.kind == RunKind::Sweep) {
         Json fits = Json::array();
         for (const LatencyFit& fit : fitPerRate(report.measurements)) {
