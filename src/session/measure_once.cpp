@@ -105,7 +105,9 @@ MeasureOutcome measureOnce(MeasurementSession& session, EventQueue& events,
     MeasureOutcome outcome;
     for (int attempt = 0; attempt < limits.attempts; ++attempt) {
         events.clear();
-        if (attemptOnce(session, events, limits, notice, outcome) == Attempt::Done) {
+        // A reset the driver asked for between measurements is taken before the next one.
+        if (session.resetPending() == 0 &&
+            attemptOnce(session, events, limits, notice, outcome) == Attempt::Done) {
             return outcome;
         }
         ++outcome.resets;

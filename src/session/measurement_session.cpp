@@ -57,7 +57,7 @@ SessionState MeasurementSession::state() const {
 OpenResult MeasurementSession::createAndInit(int index) {
     IASIO* driver = nullptr;
     m_driverMessage.clear();
-    if (m_catalog.OpenDriver(index, &driver) != 0) {
+    if (m_driver || m_catalog.OpenDriver(index, &driver) != 0) {
         return OpenResult::NotCreated;
     }
     m_driver = driver;
@@ -78,9 +78,6 @@ void MeasurementSession::closeDriver() {
 
 OpenResult MeasurementSession::probe(int index) {
     const EventHold hold(*this);
-    if (m_driver) {
-        return OpenResult::NotCreated;
-    }
     if (const OpenResult result = createAndInit(index); result != OpenResult::Opened) {
         return result;
     }
@@ -106,9 +103,6 @@ OpenResult MeasurementSession::probe(int index) {
 
 OpenResult MeasurementSession::open(int index) {
     const EventHold hold(*this);
-    if (m_driver) {
-        return OpenResult::NotCreated;
-    }
     if (const OpenResult result = createAndInit(index); result != OpenResult::Opened) {
         return result;
     }

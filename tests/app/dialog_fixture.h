@@ -4,20 +4,11 @@
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
-#include "drivers/sim/install_memory.h"
 #include "framework/headless/headless.h"
-#include "platform/memory/memory_platform.h"
 #include "session/host_callbacks.h"
+#include "support/sim_driver_test.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <chrono>
-#include <memory>
-#include <string>
-#include <vector>
-
-using Texts = std::vector<std::string>;
 
 inline Texts messageBoxTexts() {
     Texts texts;
@@ -27,21 +18,10 @@ inline Texts messageBoxTexts() {
     return texts;
 }
 
-class SimDialogTest : public ::testing::Test {
+class SimDialogTest : public SimDriverTest {
 protected:
-    SimDialogTest() {
-        headless::ResetEnvironment();
-        settings.pacing = SimPacing::Freewheel;
-        settings.callLog = log;
-        installLoopbackSimulator(
-            registry, [this] { return settings; }, "/proc/self/exe");
-    }
+    SimDialogTest() { headless::ResetEnvironment(); }
 
-    // The text form of the simulator's settings, over the ones in force.
-    void simulate(std::string_view text) {
-        std::string error;
-        ASSERT_TRUE(parseSimSettings(text, settings, &error)) << error;
-    }
     void createDialog() {
         dlg = std::make_unique<CTarveloDlg>();
         dlg->Create();
@@ -62,10 +42,6 @@ protected:
         }
         return texts;
     }
-    Texts callsSince(std::size_t first) {
-        const Texts all = log->entries();
-        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
-    }
 
     // Presses Measure! and runs the modal loop until the chain has ended; the status it left.
     std::string measure() {
@@ -78,9 +54,5 @@ protected:
         return text(ctl::kStatus);
     }
 
-    platform::MemoryPlatform registry;
-    platform::ScopedPlatform scoped{registry};
-    std::shared_ptr<SimCallLog> log = std::make_shared<SimCallLog>();
-    SimSettings settings;
     std::unique_ptr<CTarveloDlg> dlg;
 };

@@ -3,7 +3,7 @@
 // the real post queue and modal loop; its texts, control states, message boxes and driver calls.
 
 #include "app/dialog_fixture.h"
-#include "support/fake_driver.h"
+#include "support/hand_driver.h"
 
 #include <algorithm>
 #include <atomic>
@@ -193,8 +193,9 @@ TEST_F(Chain, AResetRequestedWhileTheDriverOpensWaitsForTheOpenToFinish) {
     int panels = 0;
     settings.controlPanelHook = [&] {
         if (++panels == 1) {
-            AsioMessageCallback(kAsioResetRequest, 0, nullptr, nullptr);
-            headless::SurfaceOf(*g_pMainDlg)->pumpPending(); // a panel with a message loop
+            // Asked on the driver's own thread; the panel's message loop hands it to the dialog.
+            std::thread([] { AsioMessageCallback(kAsioResetRequest, 0, nullptr, nullptr); }).join();
+            headless::SurfaceOf(*g_pMainDlg)->pumpPending();
         }
     };
     openDriver();
@@ -208,33 +209,25 @@ TEST_F(Chain, AResetRequestedWhileTheDriverOpensWaitsForTheOpenToFinish) {
 
 // A driver that, inside setSampleRate, asks for a reset and announces a rate change on the
 // calling thread, with the callbacks the host gave it; every other call succeeds.
-class AnnouncingDriver final : public FakeDriver {
+class AnnouncingDriver final : public HandDriver {
 public:
-    ASIOError getChannels(ASIOLong* inputs, ASIOLong* outputs) override {
-        *inputs = *outputs = 2;
-        return ASE_OK;
-    }
-    ASIOError getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLong* preferred,
-                            ASIOLong* granularity) override {
-        *minSize = *maxSize = *preferred = 256;
-        *granularity = 0;
-        return ASE_OK;
-    }
-    ASIOError createBuffers(ASIOBufferInfo*, ASIOLong, ASIOLong,
+    AnnouncingDriver()
+        : HandDriver(2, 2, 256, 48000, ASIOSTInt32LSB) {}
+    ASIOError createBuffers(ASIOBufferInfo* infos, ASIOLong count, ASIOLong frames,
                             ASIOCallbacks* callbacks) override {
         m_host = callbacks;
-        return ASE_OK;
+        return HandDriver::createBuffers(infos, count, frames, callbacks);
     }
     ASIOError setSampleRate(ASIOSampleRate rate) override {
         m_host->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
         m_host->sampleRateDidChange(rate);
         return ASE_OK;
     }
-    int inits = 0;
     ASIOBool init(void*) override {
         ++inits;
         return ASIOTrue;
     }
+    int inits = 0;
 
 private:
     ASIOCallbacks* m_host = nullptr; // valid as long as the host that gave it
@@ -242,7 +235,7 @@ private:
 
 TEST_F(Chain, ADriverThatAsksForAResetInsideSetSampleRateIsResetOnceThatCallHasReturned) {
     AnnouncingDriver driver;
-    registry.registerClass(kLoopbackSimClassId, [&driver] {
+    registry.registerClass(kLoopbackSimClassId, [&driver] { // in the simulator's place
         driver.AddRef();
         return &driver;
     });

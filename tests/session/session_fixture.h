@@ -1,36 +1,14 @@
 #pragma once
-// A measurement session over the loopback simulator, installed in an in-memory registry the way
-// tarvelo-cli installs it and switching buffers on a thread of its own (freewheeling unless the
-// settings say otherwise); measured as tarvelo-cli measures, one measureOnce at a time.
+// A measurement session over the loopback simulator, switching buffers on a thread of its own;
+// measured as tarvelo-cli measures, one measureOnce at a time.
 
-#include "drivers/sim/install_memory.h"
-#include "platform/memory/memory_platform.h"
 #include "session/measure_once.h"
-
-#include <gtest/gtest.h>
+#include "support/sim_driver_test.h"
 
 #include <chrono>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
 
-using Texts = std::vector<std::string>;
-
-class SimSession : public ::testing::Test {
+class SimSession : public SimDriverTest {
 protected:
-    SimSession() {
-        settings.pacing = SimPacing::Freewheel;
-        settings.callLog = log;
-        installLoopbackSimulator(
-            registry, [this] { return settings; }, "/proc/self/exe");
-    }
-
-    // The text form of the simulator's settings, over the ones in force.
-    void simulate(std::string_view text) {
-        std::string error;
-        ASSERT_TRUE(parseSimSettings(text, settings, &error)) << error;
-    }
     // A new session (and catalog, which scans the registry) with the simulator open in it.
     void open() {
         session.reset();
@@ -48,15 +26,7 @@ protected:
     }
     // What the simulator's time model says a measurement with buffers of `frames` finds.
     double roundTrip(int frames) const { return 2.0 * frames + settings.alignmentDelay(); }
-    Texts callsSince(std::size_t first) const {
-        const Texts all = log->entries();
-        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
-    }
 
-    platform::MemoryPlatform registry;
-    platform::ScopedPlatform scoped{registry};
-    std::shared_ptr<SimCallLog> log = std::make_shared<SimCallLog>();
-    SimSettings settings;
     WaitLimits limits{.quietAfterReset = std::chrono::milliseconds(0)};
     std::unique_ptr<DriverCatalog> catalog;
     EventQueue events;

@@ -151,6 +151,9 @@ TEST_F(SimSession, ResetsAreTakenTheChosenSetupKeptAndTheMeasurementMadeAgain) {
     EXPECT_EQ(outcome.result->sampleRate, 44100);
     EXPECT_EQ(session->resetPending(), 0);
 
+    AsioMessageCallback(kAsioResetRequest, 0, nullptr, nullptr); // between two measurements
+    EXPECT_EQ(measure().resets, 1);
+
     simulate("reset_at=1");
     open();
     const MeasureOutcome endless = measure();

@@ -2,9 +2,8 @@
 // while its callback still runs, and a session armed, reset and closed against the simulator's
 // free-running thread. Run under ThreadSanitizer and AddressSanitizer as well.
 
-#include "drivers/memory_install.h"
+#include "session/hand_session.h"
 #include "session/session_fixture.h"
-#include "support/fake_driver.h"
 
 #include <thread>
 
@@ -16,9 +15,11 @@ using Clock = std::chrono::steady_clock;
 // A driver that trusts its stop: stop() returns at once while its thread may be inside
 // bufferSwitch, and disposeBuffers frees the buffers there and then. They are large, so that
 // a callback scanning them is in flight for a while.
-class HastyDriver final : public FakeDriver {
+class HastyDriver final : public HandDriver {
 public:
     static constexpr ASIOLong kFrames = 1 << 20;
+    HastyDriver() // at a rate so high that no time limit ends a measurement within the test
+        : HandDriver(1, 1, kFrames, 1e9, ASIOSTInt32LSB) {}
     ~HastyDriver() override {
         if (m_thread.joinable()) {
             m_thread.join();
@@ -33,24 +34,6 @@ public:
                 half = m_buffers.emplace_back(std::make_unique<std::int32_t[]>(kFrames)).get();
             }
         }
-        return ASE_OK;
-    }
-    ASIOError getChannels(ASIOLong* inputs, ASIOLong* outputs) override {
-        *inputs = *outputs = 1;
-        return ASE_OK;
-    }
-    ASIOError getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLong* preferred,
-                            ASIOLong* granularity) override {
-        *minSize = *maxSize = *preferred = kFrames;
-        *granularity = 0;
-        return ASE_OK;
-    }
-    ASIOError getSampleRate(ASIOSampleRate* rate) override {
-        *rate = 1e9; // no time limit within the test
-        return ASE_OK;
-    }
-    ASIOError getChannelInfo(ASIOChannelInfo* info) override {
-        info->type = ASIOSTInt32LSB;
         return ASE_OK;
     }
     ASIOError start() override {
@@ -85,13 +68,7 @@ TEST(ResetRace, ACallbackStillRunningAfterStopIsWaitedForBeforeAnythingIsFreed) 
         platform::MemoryPlatform registry;
         const platform::ScopedPlatform scoped(registry);
         HastyDriver driver;
-        installMemoryDriver(
-            registry, "Hasty", {0x4A57, 1, 2, {3}},
-            [&driver] {
-                driver.AddRef();
-                return &driver;
-            },
-            "/proc/self/exe");
+        installOwnedDriver(registry, driver);
         DriverCatalog catalog;
         EventQueue events;
         MeasurementSession session(catalog, events);
