@@ -219,8 +219,10 @@ public:
         return HandDriver::createBuffers(infos, count, frames, callbacks);
     }
     ASIOError setSampleRate(ASIOSampleRate rate) override {
+        insideCall = true;
         m_host->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
         m_host->sampleRateDidChange(rate);
+        insideCall = false;
         return ASE_OK;
     }
     ASIOBool init(void*) override {
@@ -228,6 +230,7 @@ public:
         return ASIOTrue;
     }
     int inits = 0;
+    bool insideCall = false;
 
 private:
     ASIOCallbacks* m_host = nullptr; // valid as long as the host that gave it
@@ -239,8 +242,10 @@ TEST_F(Chain, ADriverThatAsksForAResetInsideSetSampleRateIsResetOnceThatCallHasR
         driver.AddRef();
         return &driver;
     });
-    // Message boxes run a message loop, as they do on Windows.
-    headless::SetMessageBoxResponder([](const headless::MessageBoxRecord&) {
+    // Message boxes run a message loop, as they do on Windows; none may run inside the call.
+    int boxesInsideCall = 0;
+    headless::SetMessageBoxResponder([&](const headless::MessageBoxRecord&) {
+        boxesInsideCall += driver.insideCall ? 1 : 0;
         headless::SurfaceOf(*g_pMainDlg)->pumpPending();
         return IDOK;
     });
@@ -249,6 +254,7 @@ TEST_F(Chain, ADriverThatAsksForAResetInsideSetSampleRateIsResetOnceThatCallHasR
     ASSERT_TRUE(headless::Select(*dlg, ctl::kSampleRateList, 2));
     EXPECT_EQ(messageBoxTexts(),
               (Texts{"The driver requested ASIO reset", "Sample rate has changed: 44100"}));
+    EXPECT_EQ(boxesInsideCall, 0);
     surface().pumpPending();
     EXPECT_EQ(driver.inits, 4); // the reset opened the driver again, probe and all
     EXPECT_EQ(dlg->m_resetPending, 0);
