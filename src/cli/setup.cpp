@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -34,8 +35,14 @@ int sensitivityPosition(std::string text) {
     while (!text.empty() && text.back() == ' ') {
         text.pop_back();
     }
+    std::int32_t decibels = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, decibels);
+    if (text.empty() || error != std::errc() || end != last) {
+        return -1;
+    }
     for (std::size_t i = 0; i < kSensitivityLevels.size(); ++i) {
-        if (text == kSensitivityLevels[i].decibels) {
+        if (decibels == kSensitivityLevels[i].decibels) {
             return static_cast<int>(i);
         }
     }
