@@ -260,6 +260,7 @@ TEST_F(Chain, ADriverThatAsksForAResetInsideSetSampleRateIsResetOnceThatCallHasR
     EXPECT_EQ(dlg->m_resetPending, 0);
     EXPECT_EQ(text(ctl::kStatus), kDriverReady);
     EXPECT_TRUE(enabled(ctl::kMeasure));
+    dlg.reset(); // before the driver it holds goes
 }
 
 TEST_F(Chain, WithoutADriverNoStepCallsOneAndStartAndStopStillMoveTheControls) {
