@@ -150,12 +150,12 @@ TEST(JackCli, AFaultInTheMiddleOfAMeasurementEndsItClearlyOrMeasuresAgainAfterAR
 
 TEST(JackCli, AServerGoneDuringARepeatEndsItAtOnceWithTheRunsSoFarInTheReport) {
     JackServer server(kPeriod, kRate);
-    DelayLine line("dl", 100);
+    DelayLine line("slow", kSlowLoopDelay); // a measurement takes about a second
     ASSERT_TRUE(line.ready());
-    Child cli({TARVELO_CLI, "--driver", "JACK", "--jack-in", "dl:out", "--jack-out", "dl:in",
+    Child cli({TARVELO_CLI, "--driver", "JACK", "--jack-in", "slow:out", "--jack-out", "slow:in",
                "--repeat", "50", "--format", "json", "--quiet"});
-    ASSERT_TRUE(within(20s, [] { return wiredFrom("dl:out"); })) << cli.err();
-    std::this_thread::sleep_for(2s); // a few measurements
+    ASSERT_TRUE(within(20s, [] { return wiredFrom("slow:out"); })) << cli.err();
+    std::this_thread::sleep_for(3s); // a few measurements
     server.signal(SIGKILL);
     ASSERT_EQ(cli.waitExit(20s), 1) << cli.err();
     std::size_t lines = 0;
