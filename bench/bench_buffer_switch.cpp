@@ -1,8 +1,7 @@
 // What the buffer-switch callback costs on the driver's thread while a measurement waits for
 // its pulse: the steady state in which every input half is scanned and nothing is found.
 
-#include "../tests/engine/dialog_fixture.h"
-#include "../tests/support/fake_driver.h"
+#include "../tests/session/hand_session.h"
 
 #include "engine/correlation_method.h"
 
@@ -12,31 +11,29 @@
 
 namespace {
 
-// An armed measurement with `channels` inputs and outputs of `frames` samples, at a rate so high
-// that its time limit never ends it.
-struct BenchDialog {
-    explicit BenchDialog(const benchmark::State& state)
+// A session's armed measurement with `channels` inputs and outputs of `frames` samples, at a
+// rate so high that its time limit never ends it.
+struct BenchSession {
+    explicit BenchSession(const benchmark::State& state)
         : channels(static_cast<int>(state.range(0)))
         , frames(static_cast<int>(state.range(1)))
-        , armed(&driver, channels, channels, frames, std::numeric_limits<std::int32_t>::max()) {
-        armed.arm();
+        , hand(channels, channels, frames, std::numeric_limits<std::int32_t>::max()) {
+        hand.session->arm();
     }
     int channels;
     int frames;
-    FakeDriver driver;
-    ArmedDialog armed;
+    HandSession hand;
 };
 
 void scanWithoutFinding(benchmark::State& state) {
-    BenchDialog bench(state);
-    auto& armed = bench.armed;
+    BenchSession bench(state);
     BufferSwitchCallback(0, ASIOTrue); // the pulse goes out at count 0; from here on, scans
     int half = 1;
     for (auto _ : state) {
         BufferSwitchCallback(half, ASIOTrue);
         half ^= 1;
     }
-    if (!armed.dlg->m_measurement.armed()) {
+    if (!bench.hand.session->measurement().armed()) {
         state.SkipWithError("the measurement ended during the benchmark");
     }
     state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
@@ -44,10 +41,9 @@ void scanWithoutFinding(benchmark::State& state) {
 }
 
 void emitPulse(benchmark::State& state) {
-    BenchDialog bench(state);
-    auto& armed = bench.armed;
+    BenchSession bench(state);
     for (auto _ : state) {
-        armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
+        bench.hand.session->arm();
         BufferSwitchCallback(0, ASIOTrue);
     }
     state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
@@ -57,19 +53,21 @@ void emitPulse(benchmark::State& state) {
 // The correlation method's steady state: the sweep written to every output and every channel
 // recorded, at a switch in the middle of a measurement.
 void recordWithCorrelation(benchmark::State& state) {
-    BenchDialog bench(state);
-    auto& armed = bench.armed;
-    armed.dlg->m_measurement.setMethod(std::make_unique<CorrelationMethod>());
-    armed.dlg->m_measurement.setSampleRate(48000);
-    armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
+    BenchSession bench(state);
+    MeasurementSession& session = *bench.hand.session;
+    session.stop(); // a method is changed while disarmed
+    session.measurement().setMethod(std::make_unique<CorrelationMethod>());
+    session.measurement().setSampleRate(48000);
+    session.start();
+    session.arm();
     BufferSwitchCallback(0, ASIOTrue);
     int half = 1;
     for (auto _ : state) {
         BufferSwitchCallback(half, ASIOTrue);
         half ^= 1;
-        if (!armed.dlg->m_measurement.armed()) {
+        if (!session.measurement().armed()) {
             state.PauseTiming();
-            armed.dlg->m_measurement.arm(armed.dlg->CurrentStream());
+            session.arm();
             BufferSwitchCallback(0, ASIOTrue);
             half = 1;
             state.ResumeTiming();

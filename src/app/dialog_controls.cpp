@@ -1,37 +1,11 @@
 // The main dialog's small tools that every handler uses: the status text, control states and
-// texts, dispatching a step of the chain, and the channel array.
+// texts, and dispatching a step of the chain.
 
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <new>
-
-ASIOBufferInfo* CTarveloDlg::BuildChannelArray(int numInputs, int numOutputs) {
-    if (numInputs < 0 || numOutputs < 0) {
-        return nullptr;
-    }
-    const auto count = static_cast<std::size_t>(numInputs) + static_cast<std::size_t>(numOutputs);
-    auto* infos = new (std::nothrow) ASIOBufferInfo[count]{};
-    if (!infos) {
-        return nullptr;
-    }
-    for (int i = 0; i < numInputs; ++i) {
-        infos[i].isInput = ASIOTrue;
-        infos[i].channelNum = i;
-    }
-    for (int k = 0; k < numOutputs; ++k) {
-        infos[numInputs + k].isInput = ASIOFalse;
-        infos[numInputs + k].channelNum = k;
-    }
-    return infos;
-}
-
-void CTarveloDlg::ReleaseChannelArray() {
-    delete[] m_bufferInfos;
-    m_bufferInfos = nullptr;
-}
 
 void CTarveloDlg::SetStatusText(const char* format, ...) {
     char text[2048];

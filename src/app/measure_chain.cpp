@@ -1,3 +1,5 @@
+// The Measure! chain: each step a command handler over one step of the session.
+
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
 
@@ -15,18 +17,10 @@ void CTarveloDlg::OnAllocateBuffers() {
                    MB_ICONSTOP);
         return;
     }
-    ReleaseChannelArray();
-    m_bufferInfos = BuildChannelArray(m_numInputs, m_numOutputs);
-    const ASIOError result = m_bufferInfos
-                                 ? m_asio->createBuffers(m_bufferInfos, m_numInputs + m_numOutputs,
-                                                         m_bufferSize, &m_callbacks)
-                                 : ASE_NoMemory;
-    if (result != ASE_OK) {
-        // While a reset is pending the failure is expected, and the reset handling releases
-        // the array.
+    if (m_session.prepare() != ASE_OK) {
+        // While a reset is pending the failure is expected, and the reset handling follows.
         if (m_resetPending == 0) {
             MessageBox("ASIO Driver failed to allocate buffers", "Tarvelo", MB_ICONSTOP);
-            ReleaseChannelArray();
         }
         return;
     }
@@ -36,22 +30,8 @@ void CTarveloDlg::OnAllocateBuffers() {
     EnableControl(ctl::kBufferSizeList, false);
     EnableControl(ctl::kSampleRateList, false);
     EnableControl(ctl::kFreeBuffers, true);
-
-    ASIOLong inputLatency = 0;
-    ASIOLong outputLatency = 0;
-    m_asio->getLatencies(&inputLatency, &outputLatency);
-    SetControlText(ctl::kReportedLatencies, "in: %d out: %d", inputLatency, outputLatency);
-
-    m_inputInfo.channel = 0;
-    m_inputInfo.isInput = ASIOTrue;
-    m_outputInfo.channel = 0;
-    m_outputInfo.isInput = ASIOFalse;
-    m_asio->getChannelInfo(&m_inputInfo);
-    m_asio->getChannelInfo(&m_outputInfo);
-    m_reportedInputLatency = inputLatency;
-    m_reportedOutputLatency = outputLatency;
-    m_sampleLayout = layoutOf(m_outputInfo.type);
-    m_sampleBytes = m_sampleLayout.bytes;
+    SetControlText(ctl::kReportedLatencies, "in: %d out: %d", m_session.reportedInputLatency(),
+                   m_session.reportedOutputLatency());
 
     if (m_autoMeasure) {
         DispatchCommand(ctl::kStart);
@@ -60,12 +40,11 @@ void CTarveloDlg::OnAllocateBuffers() {
 
 void CTarveloDlg::OnStart() {
     // Without a driver only the driver call is skipped; the controls move on as after a start.
-    if (m_asio && m_asio->start() != ASE_OK) {
+    if (m_asio && m_session.start() != ASE_OK) {
         MessageBox("Error starting playback/recording", "Tarvelo", MB_ICONSTOP);
         OnStop();
         OnFreeBuffers();
     } else {
-        m_streamRunning = m_asio != nullptr;
         EnableControl(ctl::kStart, false);
         EnableControl(ctl::kFreeBuffers, false);
         EnableControl(ctl::kStop, true);
@@ -77,11 +56,7 @@ void CTarveloDlg::OnStart() {
 }
 
 void CTarveloDlg::OnStop() {
-    const bool stopped = !m_asio || m_asio->stop() == ASE_OK;
-    // Whatever stop answered, the driver is asked once per start: its buffers may be gone by the
-    // time the dialog quits.
-    m_streamRunning = false;
-    if (!stopped) {
+    if (m_asio && m_session.stop() != ASE_OK) {
         MessageBox("Error stopping playback/recording", "Tarvelo", MB_ICONSTOP);
     } else {
         EnableControl(ctl::kStart, true);
@@ -95,10 +70,7 @@ void CTarveloDlg::OnStop() {
 }
 
 void CTarveloDlg::OnFreeBuffers() {
-    if (m_asio) {
-        m_asio->disposeBuffers();
-    }
-    ReleaseChannelArray();
+    m_session.disposeBuffers();
     EnableControl(ctl::kFreeBuffers, false);
     EnableControl(ctl::kStart, false);
     EnableControl(ctl::kAllocateBuffers, true);

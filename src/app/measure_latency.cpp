@@ -8,16 +8,16 @@ void CTarveloDlg::OnMeasureLatency() {
     SetStatusText("Measuring... Please wait");
     EnableControl(ctl::kMeasureLatency, false);
 
-    const StreamSnapshot stream = CurrentStream();
     // Nothing is written to the driver's buffers unless the measurement can run: a pulse in a
     // format we cannot encode would only measure garbage.
-    switch (Measurement::check(stream)) {
+    switch (m_session.arm()) {
     case ArmRefusal::None:
-        m_awaitingResult = true;
-        m_measurement.arm(stream);
         return;
     case ArmRefusal::NoBuffers:
         SetStatusText("Can not measure the latency.\r\nNo driver buffers are allocated");
+        break;
+    case ArmRefusal::StreamStopped:
+        SetStatusText("Can not measure the latency.\r\nThe driver's stream is not started");
         break;
     case ArmRefusal::NoOutputChannel:
         SetStatusText("Can not measure the latency.\r\nThe driver has no output channel");
@@ -40,49 +40,26 @@ void CTarveloDlg::OnMeasureLatency() {
     EndMeasurement();
 }
 
-StreamSnapshot CTarveloDlg::CurrentStream() const {
-    return {m_bufferInfos,          m_numInputs,    m_numOutputs,
-            m_bufferSize,           m_sampleLayout, m_reportedInputLatency,
-            m_reportedOutputLatency};
-}
-
 void CTarveloDlg::OnSelchangeSensitivity() {
     if (CWnd* list = GetDlgItem(ctl::kSensitivityList)) {
-        m_measurement.setSensitivity(list->GetCurSel());
-    }
-}
-
-void CTarveloDlg::OnBufferSwitch(ASIOLong doubleBufferIndex) {
-    const SwitchOutcome outcome = m_measurement.onBufferSwitch(doubleBufferIndex);
-    if (outcome == SwitchOutcome::Unarmed) {
-        return;
-    }
-    if (outcome == SwitchOutcome::Ended) {
-        // The parameter is the latency in whole samples, 0 for none; the handler reads the
-        // typed result itself.
-        PostMessage(WM_COMMAND, ID_RESULT, static_cast<LParam>(m_measurement.endedWholeSamples()));
-    }
-    if (m_asio) {
-        m_asio->outputReady();
+        m_session.measurement().setSensitivity(list->GetCurSel());
     }
 }
 
 void CTarveloDlg::OnResult() {
     // A result posted before a reset tore its measurement down belongs to a driver that is gone,
-    // and one posted by a measurement that a re-arm has already replaced is stale: acting on
-    // either would show another measurement's result or stop and free the new driver.
-    if (!m_awaitingResult || m_measurement.armed()) {
+    // and one posted by a measurement that a re-arm has already replaced is stale: the session
+    // has nothing to collect for either, and acting on them would stop and free the new one.
+    const std::optional<MeasurementResult> result = m_session.collectResult();
+    if (!result) {
         return;
     }
-    m_awaitingResult = false;
-    m_lastResult = m_measurement.result();
-    const std::optional<double> samples = m_lastResult->latencySamples;
-    if (!samples) {
+    if (!result->latencySamples) {
         SetStatusText("Can not measure the latency.\r\nPlease check your connections and\r\n"
                       "verify if input/output levels match");
     } else {
-        SetStatusText("Measurement results: %d samples / %.2f ms", static_cast<int>(*samples),
-                      m_lastResult->latencyMs().value_or(0));
+        SetStatusText("Measurement results: %d samples / %.2f ms",
+                      static_cast<int>(*result->latencySamples), result->latencyMs().value_or(0));
     }
     EndMeasurement();
 }

@@ -1,43 +1,32 @@
 #include "app/tarvelo_dlg.h"
 
-#include "app/callback_gate.h"
 #include "app/dialog_templates.h"
 #include "app/resource_ids.h"
+
+CTarveloDlg* g_pMainDlg = nullptr;
 
 CTarveloDlg::CTarveloDlg(CDialog* parent)
     : CDialog(kMainDialogTemplate, parent)
     , m_hIcon(LoadAppIcon(IDR_MAINFRAME)) {
     g_pMainDlg = this;
-    MainDialogGate().open();
-    m_inputInfo = {};
-    m_outputInfo = {};
     m_autoMeasure = 1;
 }
 
 CTarveloDlg::~CTarveloDlg() {
-    // A user may quit while the stream runs: no callback may reach the dialog from here on,
-    // and the stream is stopped before its buffers are disposed of. (Callbacks only ever reach
-    // the newest dialog, so an older one being destroyed leaves the gate alone.)
-    if (g_pMainDlg == this) {
-        MainDialogGate().closeAndWait();
-    }
-    if (m_asio && m_streamRunning) {
-        m_asio->stop();
-        m_streamRunning = false;
-    }
-    if (m_bufferInfos) {
-        if (m_asio) {
-            m_asio->disposeBuffers();
-        }
-        ReleaseChannelArray();
-    }
-    if (m_driverIndex != -1) {
-        m_drivers.CloseDriver(m_driverIndex);
-    }
-    m_asio = nullptr;
+    // A user may quit while the stream runs: the session stops it, waits for the callbacks in
+    // flight and disposes of the buffers before the driver is closed, while the dialog the
+    // callbacks post to is still whole.
+    m_session.close();
 }
 
 bool CTarveloDlg::OnCommand(WParam wParam, LParam lParam) {
+    // A reset request handed over by a message loop in the middle of another command waits
+    // until that command is done: the driver is not torn down under it.
+    if (wParam == ID_RESET_REQUEST && m_session.holdingEvents()) {
+        m_session.deliverAfterHold({.kind = SessionEventKind::ResetRequest});
+        return true;
+    }
+    const MeasurementSession::EventHold hold = m_session.holdEvents();
     if (wParam == ID_RESULT) {
         OnResult();
         return false;

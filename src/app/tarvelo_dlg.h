@@ -1,23 +1,29 @@
 #pragma once
-// The main dialog. It holds the whole latency test: the driver catalog, the driver setup, the
-// Measure! chain and one measurement (engine/measurement.h), which it arms and whose typed
-// result it shows.
+// The main dialog: a view of one measurement session (session/measurement_session.h). It owns
+// the driver catalog and the session; its handlers open the driver, run the Measure! chain as
+// the session's steps, and show the session's typed results and the driver's notices.
 //
-// Threads. The user-interface thread runs every handler. A thread of the driver's choosing runs
-// the four host callbacks (host_callbacks.cpp), which reach the dialog only through g_pMainDlg
-// and the callback gate. What crosses threads is the measurement's (its contract is in its
-// header) and m_resetPending. The driver pointer the buffer-switch callback reads is written by
-// the user-interface thread only while no measurement is armed and no callback is in the gate.
+// Threads. The user-interface thread runs every handler. The session's host callbacks run on a
+// thread of the driver's choosing; they reach the dialog only through its events (DialogEvents,
+// dialog_events.cpp), which show the driver's notices on that thread and post ID_RESULT and
+// ID_RESET_REQUEST to the window through g_pMainDlg. Each command is handled with the session's
+// events held, so nothing the driver announces from inside a call the dialog made runs a message
+// loop inside that call; a reset request that a message loop hands the dialog in the middle of a
+// command is handled once the command is done.
 
-#include "asio/asio.h"
 #include "catalog/driver_catalog.h"
-#include "engine/measurement.h"
-#include "engine/threshold_method.h"
 #include "framework/framework.h"
+#include "session/measurement_session.h"
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
+
+// The dialog's side of the session's events.
+class DialogEvents final : public SessionEvents {
+public:
+    void announce(const SessionEvent& event) override;
+    void post(const SessionEvent& event) override;
+};
 
 class CTarveloDlg : public CDialog {
 public:
@@ -57,56 +63,30 @@ public:
     void OnMeasureLatency();
     void OnSelchangeSensitivity();
 
-    // The buffers as allocated now, for the measurement.
-    StreamSnapshot CurrentStream() const;
-    // The buffer-switch callback's way in, on the driver's thread.
-    void OnBufferSwitch(ASIOLong doubleBufferIndex);
-
-    // The channel array: one record per channel in use, inputs first, channelNum from 0 in each
-    // group. Null when memory is short. Every place that needs the array builds it here.
-    static ASIOBufferInfo* BuildChannelArray(int numInputs, int numOutputs);
-    void ReleaseChannelArray();
-
     DriverCatalog m_drivers;
+    DialogEvents m_events;
+    MeasurementSession m_session{m_drivers, m_events};
 
-    // The measurement state, in its documented order.
-    IASIO* m_asio = nullptr;
-    std::int32_t m_driverIndex = -1;
-    std::int32_t m_numInputs = 0;
-    std::int32_t m_numOutputs = 0;
-    std::int32_t m_sysHandleWord = 0;
-    std::int32_t m_autoMeasure = 0;
-    std::atomic<std::int32_t> m_resetPending{0};
-    ASIOBufferInfo* m_bufferInfos = nullptr;
-    ASIOChannelInfo m_inputInfo{};
-    ASIOChannelInfo m_outputInfo{};
-    std::int32_t m_minSize = 0;
-    std::int32_t m_maxSize = 0;
-    std::int32_t m_preferredSize = 0;
-    std::int32_t m_granularity = 0;
-    std::int32_t m_bufferSize = 0;
-    std::int32_t m_sampleBytes = 0;
-    // The sample format of every buffer, taken from output channel 0 with m_sampleBytes.
-    SampleLayout m_sampleLayout{};
-    ASIOLong m_reportedInputLatency = 0;
-    ASIOLong m_reportedOutputLatency = 0;
-    ASIOCallbacks m_callbacks{};
-    // Owns the armed flag, switch count, sensitivity and sample rate.
-    Measurement m_measurement{std::make_unique<ThresholdMethod>()};
-    // The result of the last measurement shown, none before the first.
-    std::optional<MeasurementResult> m_lastResult;
-    // Reset requests handled so far, for a caller that wants to run a measurement again.
-    int m_resetsHandled = 0;
+    // The measurement state, in its documented order: the session owns it, these are views.
+    IASIO* const& m_asio = m_session.driver();
+    const std::int32_t& m_driverIndex = m_session.driverIndex();
+    const std::int32_t& m_numInputs = m_session.numInputs();
+    const std::int32_t& m_numOutputs = m_session.numOutputs();
+    const std::int32_t& m_sysHandleWord = m_session.sysHandleWord();
+    std::int32_t m_autoMeasure = 0; // the chain flag, the dialog's own
+    const std::atomic<std::int32_t>& m_resetPending = m_session.resetPending();
+    const ChannelArray& m_bufferInfos = m_session.channelArray();
+    const ASIOChannelInfo& m_inputInfo = m_session.inputInfo();
+    const ASIOChannelInfo& m_outputInfo = m_session.outputInfo();
+    const std::int32_t& m_minSize = m_session.limits().minSize;
+    const std::int32_t& m_maxSize = m_session.limits().maxSize;
+    const std::int32_t& m_preferredSize = m_session.limits().preferredSize;
+    const std::int32_t& m_granularity = m_session.limits().granularity;
+    const std::int32_t& m_bufferSize = m_session.bufferSize();
+    const std::int32_t& m_sampleBytes = m_session.sampleBytes();
+    const ASIOCallbacks& m_callbacks = m_session.callbacks();
 
     void* m_hIcon = nullptr;
-
-    // User-interface thread only: whether start succeeded and no stop has yet; whether an armed
-    // measurement's result is still to come; whether the open sequence is running; and a reset
-    // request that arrived meanwhile.
-    bool m_streamRunning = false;
-    bool m_awaitingResult = false;
-    bool m_opening = false;
-    bool m_resetDeferred = false;
 
 protected:
     std::span<const MessageMapEntry> GetMessageMap() const override;
@@ -114,13 +94,8 @@ protected:
     bool OnInitDialog() override;
 
 private:
-    void OpenSelectedDriver();
-    bool OpenAndInit(int sel);
-    void FailOpen(int sel);
-    void ReadBufferSizes();
+    void FailOpen();
     void OnResetRequest();
-    // Waits until no callback is inside the dialog; later ones find the measurement disarmed.
-    void QuiesceCallbacks();
 
     void EnableControl(int id, bool enable);
     void SetControlText(int id, const char* format, ...)
@@ -139,10 +114,3 @@ private:
 
 // The one main dialog, for the driver's callbacks. Set by the constructor, never cleared.
 extern CTarveloDlg* g_pMainDlg;
-
-// The host callbacks handed to the driver (host_callbacks.cpp); they run on the driver's thread.
-void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool directProcess);
-ASIOTime* BufferSwitchTimeInfoCallback(ASIOTime* params, ASIOLong doubleBufferIndex,
-                                       ASIOBool directProcess);
-void SampleRateDidChangeCallback(ASIOSampleRate sRate);
-ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void* message, double* opt);

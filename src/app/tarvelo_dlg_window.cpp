@@ -48,7 +48,7 @@ bool CTarveloDlg::OnInitDialog() {
         }
         sensitivity->SetCurSel(kDefaultSensitivity);
     }
-    m_measurement.setSensitivity(kDefaultSensitivity);
+    m_session.measurement().setSensitivity(kDefaultSensitivity);
     return true;
 }
 

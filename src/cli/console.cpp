@@ -19,36 +19,16 @@ bool standardErrorIsTerminal() {
 #endif
 }
 
-// Each line of a text the dialog wrote with "\r\n", the first after `prefix`.
-void printLines(const std::string& prefix, const std::string& text) {
-    std::string shown;
-    for (char c : text) {
-        if (c != '\r') {
-            shown += c;
-        }
-    }
-    std::fprintf(stderr, "%s%s\n", prefix.c_str(), shown.c_str());
-}
-
 } // namespace
 
-void Console::status(const std::string& text) {
-    m_lastStatus = text;
-    m_lastStatusShown = !m_quiet && m_progress.empty();
-    if (m_lastStatusShown) {
-        printLines("[status] ", text);
-    }
-}
-
-void Console::messageBox(const headless::MessageBoxRecord& box) {
+void Console::error(const std::string& text) {
     clearProgress();
-    printLines("[message box] " + box.caption + ": ", box.text);
+    std::fprintf(stderr, "tarvelo-cli: %s\n", text.c_str());
 }
 
-void Console::failed() {
-    if (!m_lastStatusShown && !m_lastStatus.empty()) {
-        clearProgress();
-        printLines("tarvelo-cli: ", m_lastStatus);
+void Console::notice(const std::string& text) {
+    if (!m_quiet) {
+        error(text);
     }
 }
 

@@ -1,9 +1,7 @@
 #pragma once
-// tarvelo-cli's standard error: the dialog's status texts and message boxes as they come, or,
-// during a sweep on a terminal, one progress line that stands for the status texts. Quiet keeps
-// only errors: message boxes, and the status text of a measurement that failed.
-
-#include "framework/headless/headless.h"
+// tarvelo-cli's standard error, in its own words: one line for each thing that went wrong,
+// notices of what the driver did on the way (a reset, a new rate), and during a sweep on a
+// terminal one progress line, rewritten in place. Quiet keeps only what went wrong.
 
 #include <string>
 
@@ -12,11 +10,11 @@ public:
     explicit Console(bool quiet)
         : m_quiet(quiet) {}
 
-    void status(const std::string& text);
-    void messageBox(const headless::MessageBoxRecord& box);
-    // A measurement found nothing: its reason, unless that is on the screen already.
-    void failed();
-    // One line, rewritten in place: on a terminal only, and not when quiet.
+    // "tarvelo-cli: " and the text, always.
+    void error(const std::string& text);
+    // As error(), unless quiet.
+    void notice(const std::string& text);
+    // On a terminal only, and not when quiet.
     void progress(const std::string& text);
     void endProgress();
 
@@ -24,7 +22,5 @@ private:
     void clearProgress();
 
     bool m_quiet;
-    std::string m_lastStatus;
-    bool m_lastStatusShown = false;
     std::string m_progress;
 };

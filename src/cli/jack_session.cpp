@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-JackSession::JackSession(const SessionOptions& options)
+JackSession::JackSession(const CliOptions& options)
     : m_optionsGiven(!options.jackInputs.empty() || !options.jackOutputs.empty() ||
                      options.jackChannels || options.jackName) {
     const int named =

@@ -108,8 +108,7 @@ std::vector<std::string> resultLines(const MeasurementResult& result, bool withR
 
 std::string thresholdFailureExplained(const MeasurementResult& correlation,
                                       std::int32_t sensitivity) {
-    const std::string prefix =
-        "tarvelo-cli: the threshold found nothing; a correlation measurement ";
+    const std::string prefix = "the threshold found nothing; a correlation measurement ";
     if (!correlation.correlation || !correlation.latencySamples) {
         return prefix + "found no loop at all either: check that an output is cabled to an input";
     }

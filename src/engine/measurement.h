@@ -24,8 +24,16 @@
 static_assert(std::atomic<double>::is_always_lock_free,
               "the sample rate crosses to the driver's real-time thread");
 
-// Why a measurement cannot be armed.
-enum class ArmRefusal { None, NoBuffers, NoInputChannel, NoOutputChannel, UnsupportedFormat };
+// Why a measurement cannot be armed. check() gives the reasons a stream has; an owner adds
+// StreamStopped for buffers whose stream is not running.
+enum class ArmRefusal {
+    None,
+    NoBuffers,
+    NoInputChannel,
+    NoOutputChannel,
+    UnsupportedFormat,
+    StreamStopped,
+};
 
 // What the owner does after a switch.
 enum class SwitchOutcome {

@@ -9,15 +9,15 @@
 
 struct SensitivityLevel {
     std::string_view listText; // as the list shows it, e.g. "-24 dB"
-    std::string_view decibels; // the number alone, e.g. "-24"
+    std::int32_t decibels;     // the number alone, e.g. -24
     std::int32_t threshold32;
 };
 
 inline constexpr std::array<SensitivityLevel, 4> kSensitivityLevels{{
-    {"-24 dB", "-24", 0x08000000},
-    {"-18 dB", "-18", 0x10000000},
-    {"-12 dB", "-12", 0x20000000},
-    {"-6 dB", "-6", 0x40000000},
+    {"-24 dB", -24, 0x08000000},
+    {"-18 dB", -18, 0x10000000},
+    {"-12 dB", -12, 0x20000000},
+    {"-6 dB", -6, 0x40000000},
 }};
 
 // The list's initial choice, and the level any position outside the list stands for.

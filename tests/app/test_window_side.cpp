@@ -64,7 +64,8 @@ TEST_F(WindowSide, TheSystemMenuGetsTheEntryOfString101WhenThereIsOne) {
                                                               {MF_STRING, ID_SYSMENU_ABOUT, entry}}
                             : std::vector<headless::MenuItem>{};
         EXPECT_EQ(surface().systemMenu(), expected);
-        EXPECT_EQ(dlg->m_measurement.sensitivity(), 2) << "the rest of the set-up goes on";
+        EXPECT_EQ(dlg->m_session.measurement().sensitivity(), 2)
+            << "the rest of the set-up goes on";
     }
 }
 

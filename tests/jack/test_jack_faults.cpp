@@ -6,6 +6,7 @@
 #include "jack_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <cstdlib>
@@ -23,7 +24,12 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The last line of a tarvelo-cli's standard error: its own message, after the dialog's.
+// Whether tarvelo's first input reads from `source`: the measurement is about to start.
+bool wiredFrom(const std::string& source) {
+    return contains(runTool({"jack_lsp", "-c", "tarvelo:in_1"}).out, source);
+}
+
+// The last line of a tarvelo-cli's standard error: its own message, after the driver's.
 std::string lastLine(const std::string& err) {
     const std::size_t start = err.rfind('\n', err.size() >= 2 ? err.size() - 2 : 0);
     return start == std::string::npos ? err : err.substr(start + 1);
@@ -129,7 +135,7 @@ TEST(JackCli, AFaultInTheMiddleOfAMeasurementEndsItClearlyOrMeasuresAgainAfterAR
         ASSERT_TRUE(line.ready());
         Child cli(
             {TARVELO_CLI, "--driver", "JACK", "--jack-in", "slow:out", "--jack-out", "slow:in"});
-        ASSERT_TRUE(cli.waitForOutput("[status] Measuring... Please wait", 20s, true)) << cli.err();
+        ASSERT_TRUE(within(20s, [] { return wiredFrom("slow:out"); })) << cli.err();
         fault.cause(server);
         EXPECT_EQ(cli.waitExit(20s), fault.measuredAfterReset ? 0 : 1) << cli.err();
         EXPECT_TRUE(contains(cli.err(), fault.notice)) << cli.err();
@@ -140,6 +146,32 @@ TEST(JackCli, AFaultInTheMiddleOfAMeasurementEndsItClearlyOrMeasuresAgainAfterAR
             EXPECT_EQ(cli.out(), "");
         }
     }
+}
+
+TEST(JackCli, AServerGoneDuringARepeatEndsItAtOnceWithTheRunsSoFarInTheReport) {
+    JackServer server(kPeriod, kRate);
+    DelayLine line("slow", kSlowLoopDelay); // a measurement takes about a second
+    ASSERT_TRUE(line.ready());
+    Child cli({TARVELO_CLI, "--driver", "JACK", "--jack-in", "slow:out", "--jack-out", "slow:in",
+               "--repeat", "50", "--format", "json", "--quiet"});
+    ASSERT_TRUE(within(20s, [] { return wiredFrom("slow:out"); })) << cli.err();
+    std::this_thread::sleep_for(3s); // a few measurements
+    server.signal(SIGKILL);
+    ASSERT_EQ(cli.waitExit(20s), 1) << cli.err();
+    std::size_t lines = 0;
+    for (std::size_t at = cli.err().find("tarvelo-cli: "); at != std::string::npos;
+         at = cli.err().find("tarvelo-cli: ", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << cli.err();
+    const nlohmann::json report = nlohmann::json::parse(cli.out());
+    const std::size_t made = report["measurements"].size();
+    EXPECT_GT(made, 0u);
+    EXPECT_LT(made, 50u);
+    EXPECT_EQ(report["statistics"]["runs"], made);
+    EXPECT_EQ(report["failure"]["kind"], "driverCannotReopen");
+    EXPECT_EQ(report["failure"]["planned"], 50);
+    expectNoSanitizerReport(cli.err());
 }
 
 // The driver in this process, driven as a host would drive it.

@@ -1,10 +1,9 @@
 // The buffer-switch callback runs on the driver's real-time thread: this program counts every
-// heap allocation made while the callback runs, through every state of a measurement.
+// heap allocation made while the callback runs, through the session's trampoline and every state
+// of its measurement, the posted result included.
 
-#include "engine/dialog_fixture.h"
 #include "engine/sample_format.h"
-#include "framework/headless/headless.h"
-#include "support/fake_driver.h"
+#include "session/hand_session.h"
 
 #include <gtest/gtest.h>
 
@@ -74,28 +73,29 @@ TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
                   0),
               1);
 
-    FakeDriver driver;
     for (ASIOSampleType type : {ASIOSampleType{ASIOSTInt32LSB}, ASIOSampleType{ASIOSTInt24LSB},
                                 ASIOSampleType{ASIOSTFloat64LSB}}) {
-        ArmedDialog armed(&driver, 8, 8, 256, 48000, type);
+        HandSession hand(8, 8, 256, 48000, type);
         // Unarmed, then armed through pulse, clear, scans and the posted result.
         EXPECT_EQ(allocationsDuring(BufferSwitchCallback, 0), 0);
-        armed.arm();
+        ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
         for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
         }
-        writePulse(armed.half(3, 0), 256, layoutOf(type));
+        writePulse(hand.driver.half(3, 0), 256, layoutOf(type));
         EXPECT_EQ(allocationsDuring(BufferSwitchCallback, 0), 0);
-        EXPECT_FALSE(armed.dlg->m_measurement.armed());
-        EXPECT_EQ(headless::SurfaceOf(*armed.dlg)->pumpPending(), 1);
+        EXPECT_FALSE(hand.session->measurement().armed());
+        EXPECT_EQ(hand.postedResults(), 1);
+        ASSERT_TRUE(hand.session->collectResult());
 
         // Through the time limit, which posts 0.
-        armed.arm();
-        std::memset(armed.half(3, 0), 0, armed.memory[6].size());
-        for (int k = 0; k < 200 && armed.dlg->m_measurement.armed(); ++k) {
+        ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
+        std::memset(hand.driver.half(3, 0), 0, hand.driver.memory[6].size());
+        for (int k = 0; k < 200 && hand.session->measurement().armed(); ++k) {
             ASSERT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
         }
-        EXPECT_FALSE(armed.dlg->m_measurement.armed());
+        EXPECT_FALSE(hand.session->measurement().armed());
+        EXPECT_EQ(hand.postedResults(), 1);
     }
 }
 

@@ -21,7 +21,9 @@ std::string quoted(const std::string& text) {
 
 std::string csvReport(const Report& report) {
     std::string csv = "run,driver,method,sample_rate,buffer_size,latency_samples,latency_ms,"
-                      "reported_input,reported_output,unreported_samples,polarity,confidence\n";
+                      "reported_input,reported_output,unreported_samples,polarity,confidence,"
+                      "error\n";
+    const std::string driver = quoted(report.driver);
     int run = 0;
     for (const MeasurementResult& result : report.measurements) {
         // Only the correlation method knows them; the polarity only of a loop it found.
@@ -33,14 +35,20 @@ std::string csvReport(const Report& report) {
                 polarity = result.correlation->polarity;
             }
         }
-        csv += formatted("%d,%s,%s,%.10g,%d,%s,%s,%d,%d,%s,%s,%s\n", ++run,
-                         quoted(report.driver).c_str(), methodName(result.method),
-                         result.sampleRate, static_cast<int>(result.bufferSize),
-                         field(result.latencySamples).c_str(), field(result.latencyMs()).c_str(),
+        csv += formatted("%d,%s,%s,%.10g,%d,%s,%s,%d,%d,%s,%s,%s,\n", ++run, driver.c_str(),
+                         methodName(result.method), result.sampleRate,
+                         static_cast<int>(result.bufferSize), field(result.latencySamples).c_str(),
+                         field(result.latencyMs()).c_str(),
                          static_cast<int>(result.reportedInputLatency),
                          static_cast<int>(result.reportedOutputLatency),
                          field(unreportedSamples(result)).c_str(), field(polarity).c_str(),
                          field(confidence).c_str());
+    }
+    // The measurement that could not be made, with nothing but its setup and why.
+    if (report.failure) {
+        csv += formatted("%d,%s,,%.10g,%d,,,,,,,,%s\n", ++run, driver.c_str(),
+                         report.failure->sampleRate, static_cast<int>(report.failure->bufferSize),
+                         quoted(report.failure->message).c_str());
     }
     return csv;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The report as CSV: a header row, then one row per measurement (a sweep's cells included).
-// Fields with no value (nothing came back, or a figure the method does not give) are empty.
+// The report as CSV: a header row, then one row per measurement (a sweep's cells included), and
+// when the run ended early one more, for the measurement that could not be made: its setup and
+// its error, nothing else. Fields with no value (nothing came back, or a figure the method does
+// not give) are empty.
 
 #include "cli/report/report.h"
 

@@ -8,7 +8,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <utility>
 
 namespace {
@@ -35,10 +34,7 @@ Json sensitivityDb(std::int32_t position) {
     if (position < 0 || position >= static_cast<std::int32_t>(kSensitivityLevels.size())) {
         return nullptr;
     }
-    const std::string_view text = kSensitivityLevels[static_cast<std::size_t>(position)].decibels;
-    int decibels = 0;
-    std::from_chars(text.data(), text.data() + text.size(), decibels);
-    return decibels;
+    return kSensitivityLevels[static_cast<std::size_t>(position)].decibels;
 }
 
 // What the correlation method adds: polarity (with a loop), confidence and the diagnoses.
@@ -113,6 +109,12 @@ std::string jsonReport(const Report& report) {
         measurements.push_back(measurementJson(result));
     }
     json["measurements"] = std::move(measurements);
+    json["failure"] = report.failure ? Json{{"kind", report.failure->kind},
+                                            {"message", report.failure->message},
+                                            {"sampleRate", report.failure->sampleRate},
+                                            {"bufferSize", report.failure->bufferSize},
+                                            {"planned", report.planned}}
+                                     : Json(nullptr);
     if (report.kind == RunKind::Sweep) {
         Json fits = Json::array();
         for (const LatencyFit& fit : fitPerRate(report.measurements)) {

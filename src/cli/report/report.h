@@ -14,11 +14,22 @@ enum class RunKind {
     Sweep,  // one per buffer size and rate, with a fit per rate
 };
 
+// Why a run ended before it had made every measurement it was to make.
+struct RunFailure {
+    std::string kind{};    // one word for programs, e.g. "driverStoppedCallingBack"
+    std::string message{}; // what tarvelo-cli said about it on standard error
+    // The setup of the measurement that could not be made.
+    double sampleRate = 0;
+    std::int32_t bufferSize = 0;
+};
+
 struct Report {
     std::string driver;
     RunKind kind = RunKind::Single;
     // In the order they were made: runs of one setup, or a sweep's cells rate by rate.
     std::vector<MeasurementResult> measurements;
+    std::size_t planned = 0; // measurements the run was to make
+    std::optional<RunFailure> failure;
 };
 
 const char* methodName(MethodKind method);

@@ -64,19 +64,25 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
 } // namespace
 
 std::string textReport(const Report& report) {
+    std::string text;
     switch (report.kind) {
     case RunKind::Single:
-        return runsText(report.measurements);
-    case RunKind::Repeat: {
-        std::string text = runsText(report.measurements);
+        text = runsText(report.measurements);
+        break;
+    case RunKind::Repeat:
+        text = runsText(report.measurements);
         if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
             text += summaryLine(*stats, "samples", stats->samples, 2);
             text += summaryLine(*stats, "ms", stats->ms, 3);
         }
-        return text;
-    }
+        break;
     case RunKind::Sweep:
-        return sweepText(report.measurements);
+        text = sweepText(report.measurements);
+        break;
     }
-    return {};
+    if (report.failure) {
+        text += formatted("Ended after %zu of %zu measurements: %s\n", report.measurements.size(),
+                          report.planned, report.failure->message.c_str());
+    }
+    return text;
 }

@@ -1,11 +1,10 @@
 #include "framework/headless/headless.h"
 
-#include "framework/headless/post_queue.h"
+#include "realtime/post_queue.h"
 
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <semaphore>
 
 namespace headless {
 namespace {
@@ -105,8 +104,7 @@ void ResetEnvironment() {
 }
 
 struct HeadlessDialog::Impl {
-    PostQueue<PostedMessage, 1024> queue;
-    std::counting_semaphore<> posted{0};
+    WaitablePostQueue<PostedMessage, 1024> queue;
 };
 
 HeadlessDialog::HeadlessDialog(CDialog& dialog, const DialogTemplate& tmpl, CDialog* owner)
@@ -183,7 +181,7 @@ bool HeadlessDialog::pumpUntil(const std::function<bool()>& done,
         if (done() || m_ended) {
             return done();
         }
-        if (!m_impl->posted.try_acquire_until(deadline)) {
+        if (!m_impl->queue.waitUntil(deadline)) {
             pumpPending();
             return done();
         }
@@ -271,7 +269,6 @@ bool HeadlessDialog::post(unsigned message, WParam wParam, LParam lParam) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    m_impl->posted.release();
     return true;
 }
 

@@ -173,7 +173,7 @@ TEST_F(InstalledSimulator, TheCliKeepsItsExitCodeAndFindsDriversByAPartOfTheirNa
         std::string output; // part of standard output and error
     } cases[] = {
         {"", "", false, 0, "Measurement results: 544 samples / 11.33 ms"},
-        {"cable=off", "--driver loopback", false, 1, "Please check your connections"},
+        {"cable=off", "--driver loopback", false, 1, "nothing came back"},
         {"", "--buffer-size 100", false, 2, "offered: 32, 64, 128, 256, 512, 1024, 2048"},
         {"", "--driver loopback", true, 2,
          "'loopback' matches several drivers: 0 \"" + std::string(kLoopbackSimName) + "\" 1 \"" +

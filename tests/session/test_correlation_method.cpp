@@ -1,27 +1,26 @@
-// The correlation method end to end: the dialog's measurement with the simulator on its own
+// The correlation method end to end: the session's measurement with the simulator on its own
 // thread, against what the simulator knows to be the truth.
 
 #include "engine/correlation_method.h"
-#include "engine/dialog_fixture.h"
+#include "session/session_fixture.h"
 
 #include <cmath>
 
 namespace {
 
-class CorrelationMeasurement : public SimDialogTest {
+class CorrelationMeasurement : public SimSession {
 protected:
-    // One Measure! with the correlation method over `text` settings; the result it showed.
+    // One measurement with the correlation method over `text` settings.
     MeasurementResult measureWith(const std::string& text) {
         std::string error;
         settings = SimSettings{};
         settings.pacing = SimPacing::Freewheel;
-        settings.callLog = log;
         EXPECT_TRUE(parseSimSettings(text, settings, &error)) << error;
-        openDriver();
-        dlg->m_measurement.setMethod(std::make_unique<CorrelationMethod>());
-        EXPECT_TRUE(measure());
-        EXPECT_TRUE(dlg->m_lastResult);
-        return dlg->m_lastResult.value_or(MeasurementResult{});
+        open();
+        session->measurement().setMethod(std::make_unique<CorrelationMethod>());
+        const MeasureOutcome outcome = measure();
+        EXPECT_TRUE(outcome.result);
+        return outcome.result.value_or(MeasurementResult{});
     }
 };
 

@@ -1,23 +1,15 @@
 #pragma once
-// One run of tarvelo-cli: opens the chosen driver through the main dialog, measures once, a
-// number of times or over a sweep of rates and buffer sizes, and reports.
+// tarvelo-cli's command line: the options as values, and their parsing.
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct IASIO;
-
-inline constexpr int kExitMeasured = 0;
-inline constexpr int kExitNotMeasured = 1;
-inline constexpr int kExitBadInput = 2;
 
 inline constexpr char kDefaultDriverName[] = "Tarvelo Loopback Simulator";
 
 enum class ReportFormat { Text, Json, Csv };
 
-struct SessionOptions {
+struct CliOptions {
     bool listDrivers = false;
     std::optional<std::string> driver;
     std::optional<double> sampleRate;
@@ -41,12 +33,6 @@ struct SessionOptions {
     std::optional<std::string> jackName;
 };
 
-// What a platform adds around the dialog for the drivers it installs.
-struct DriverHooks {
-    // Before the named driver is opened: 0 to go on, or the exit code, its reason printed.
-    std::function<int(const std::string& driverName)> beforeOpen;
-    // After each result is printed, with the driver that measured it.
-    std::function<void(IASIO* driver)> afterResult;
-};
-
-int RunSession(const SessionOptions& options);
+// Fills `options` from the command line. None to go on; otherwise the program's exit code, once
+// --help or --version has been answered or a bad option said in one line.
+std::optional<int> parseOptions(int argc, char** argv, CliOptions& options);

@@ -1,12 +1,15 @@
 #pragma once
 // A bounded queue that any number of threads may push to and one thread pops from. Pushing
 // never blocks, never allocates and fails when the queue is full, so a real-time thread can
-// post through it.
+// post through it. WaitablePostQueue adds a way for the popping thread to sleep until something
+// arrives; the push then also wakes it, one non-blocking system call at most.
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <semaphore>
 
 template <class T, std::size_t Capacity>
 class PostQueue {
@@ -60,4 +63,28 @@ private:
     std::array<Slot, Capacity> m_slots;
     alignas(64) std::atomic<std::size_t> m_tail{0};
     alignas(64) std::size_t m_head = 0;
+};
+
+template <class T, std::size_t Capacity>
+class WaitablePostQueue {
+public:
+    bool push(const T& value) {
+        if (!m_queue.push(value)) {
+            return false;
+        }
+        m_posted.release();
+        return true;
+    }
+
+    // Only the consuming thread may call these two.
+    bool pop(T& out) { return m_queue.pop(out); }
+    // Sleeps until something may have been pushed since the last wait, or until `deadline`;
+    // false when the deadline came first. A wake may find the queue already emptied by pop.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline) {
+        return m_posted.try_acquire_until(deadline);
+    }
+
+private:
+    PostQueue<T, Capacity> m_queue;
+    std::counting_semaphore<> m_posted{0};
 };
