@@ -11,10 +11,9 @@ void CTarveloDlg::OnMeasureLatency() {
     const StreamSnapshot stream = CurrentStream();
     // Nothing is written to the driver's buffers unless the measurement can run: a pulse in a
     // format we cannot encode would only measure garbage.
-    switch (Measurement::check(stream)) {
+    switch (m_measurement.arm(stream)) {
     case ArmRefusal::None:
         m_awaitingResult = true;
-        m_measurement.arm(stream);
         return;
     case ArmRefusal::NoBuffers:
         SetStatusText("Can not measure the latency.\r\nNo driver buffers are allocated");
@@ -35,6 +34,22 @@ void CTarveloDlg::OnMeasureLatency() {
                           "%d)\r\nis not supported",
                           static_cast<int>(m_outputInfo.type));
         }
+        break;
+    case ArmRefusal::SampleRateOutOfRange:
+        SetStatusText("Can not measure the latency.\r\nThe driver's sample rate is not\r\n"
+                      "between 1 kHz and 1 MHz");
+        break;
+    case ArmRefusal::BufferSizeOutOfRange:
+        SetStatusText("Can not measure the latency.\r\nThe driver's buffer size %d\r\n"
+                      "is not usable",
+                      static_cast<int>(m_bufferSize));
+        break;
+    case ArmRefusal::TooManyChannels:
+        SetStatusText("Can not measure the latency.\r\nThe driver has too many channels");
+        break;
+    case ArmRefusal::RecordingTooLarge:
+        SetStatusText("Can not measure the latency.\r\nIts recording would need\r\n"
+                      "too much memory");
         break;
     }
     EndMeasurement();

@@ -111,7 +111,11 @@ struct ArmedDialog {
         dlg->m_bufferInfos = CTarveloDlg::BuildChannelArray(inputs, outputs);
         const auto halfBytes =
             static_cast<std::size_t>(frames) * static_cast<std::size_t>(dlg->m_sampleBytes);
-        memory.assign(static_cast<std::size_t>(inputs + outputs) * 2,
+        // The inputs hold silence, as a driver that heard nothing hands them over; the outputs
+        // hold what no measurement should play.
+        memory.assign(static_cast<std::size_t>(inputs) * 2,
+                      std::vector<std::uint8_t>(halfBytes, 0));
+        memory.resize(static_cast<std::size_t>(inputs + outputs) * 2,
                       std::vector<std::uint8_t>(halfBytes, 0xAB));
         for (int i = 0; i < inputs + outputs; ++i) {
             dlg->m_bufferInfos[i].buffers[0] = half(i, 0);
