@@ -40,7 +40,7 @@ struct ThresholdFindings {
     std::int32_t input = 0;       // the channel that crossed first
     std::int32_t switchIndex = 0; // the armed switch that handed it over
     std::int32_t position = 0;    // within that buffer half
-    double marginDb = 0;          // how far the pulse's level stands above the threshold
+    double marginDb = 0;          // the pulse's level over the threshold, in dB
 };
 
 struct MeasurementResult {
