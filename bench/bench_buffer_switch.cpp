@@ -1,85 +1,142 @@
-// What the buffer-switch callback costs on the driver's thread while a measurement waits for
-// its pulse: the steady state in which every input half is scanned and nothing is found.
-
-#include "../tests/session/hand_session.h"
+// What a measurement costs on the driver's thread, one buffer switch at a time, with `channels`
+// inputs and outputs of `frames` Int32LSB samples at 48 kHz: the threshold method while it waits
+// for its pulse (every input half scanned and recorded, nothing found) and at its first armed
+// switch (every buffer silenced, the pulse written); the correlation method's steady state (the
+// sweep written, the inputs recorded); and, apart, the scan alone and the recording alone.
+// Whatever starts a run again is left out of the timing.
 
 #include "engine/correlation_method.h"
+#include "engine/measurement.h"
+#include "engine/threshold_method.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <limits>
+#include <memory>
+#include <vector>
 
 namespace {
 
-// A session's armed measurement with `channels` inputs and outputs of `frames` samples, at a
-// rate so high that its time limit never ends it.
-struct BenchSession {
-    explicit BenchSession(const benchmark::State& state)
-        : channels(static_cast<int>(state.range(0)))
-        , frames(static_cast<int>(state.range(1)))
-        , hand(channels, channels, frames, std::numeric_limits<std::int32_t>::max()) {
-        hand.session->arm();
+// A stream of the benchmark's size over buffers of its own, and a measurement of it.
+struct BenchStream {
+    explicit BenchStream(const benchmark::State& state, std::unique_ptr<DetectionMethod> method =
+                                                            std::make_unique<ThresholdMethod>())
+        : channels(static_cast<std::int32_t>(state.range(0)))
+        , frames(static_cast<std::int32_t>(state.range(1)))
+        , infos(static_cast<std::size_t>(2 * channels))
+        , memory(infos.size() * 2, std::vector<std::int32_t>(static_cast<std::size_t>(frames)))
+        , stream{infos.data(), channels, channels, frames, layoutOf(ASIOSTInt32LSB)}
+        , measurement(std::move(method)) {
+        for (std::size_t c = 0; c < infos.size(); ++c) {
+            infos[c] = {c < static_cast<std::size_t>(channels) ? ASIOTrue : ASIOFalse,
+                        0,
+                        {memory[2 * c].data(), memory[2 * c + 1].data()}};
+        }
+        measurement.setSampleRate(48000);
     }
-    int channels;
-    int frames;
-    HandSession hand;
+    // Arms a run and makes its first `switches` switches.
+    void start(int switches) {
+        measurement.arm(stream);
+        for (half = 0; half < switches; ++half) {
+            measurement.onBufferSwitch(half % 2);
+        }
+        half %= 2;
+    }
+    void next() {
+        measurement.onBufferSwitch(half);
+        half ^= 1;
+    }
+
+    std::int32_t channels;
+    std::int32_t frames;
+    std::vector<ASIOBufferInfo> infos;
+    std::vector<std::vector<std::int32_t>> memory;
+    StreamSnapshot stream;
+    Measurement measurement;
+    int half = 0;
 };
 
-void scanWithoutFinding(benchmark::State& state) {
-    BenchSession bench(state);
-    BufferSwitchCallback(0, ASIOTrue); // the pulse goes out at count 0; from here on, scans
-    int half = 1;
-    for (auto _ : state) {
-        BufferSwitchCallback(half, ASIOTrue);
-        half ^= 1;
-    }
-    if (!bench.hand.session->measurement().armed()) {
-        state.SkipWithError("the measurement ended during the benchmark");
-    }
-    state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
-    state.SetLabel("items = input samples scanned");
+void report(benchmark::State& state, const BenchStream& bench, int perChannel, const char* label) {
+    state.SetItemsProcessed(state.iterations() * perChannel * bench.channels * bench.frames);
+    state.SetLabel(label);
 }
 
-void emitPulse(benchmark::State& state) {
-    BenchSession bench(state);
+// The switches of run after run, each past its first `skipped`, and at most `longest` of them.
+void steadySwitches(benchmark::State& state, BenchStream& bench, int skipped,
+                    std::int32_t longest = std::numeric_limits<std::int32_t>::max()) {
+    bench.start(skipped);
     for (auto _ : state) {
-        bench.hand.session->arm();
-        BufferSwitchCallback(0, ASIOTrue);
-    }
-    state.SetItemsProcessed(state.iterations() * bench.channels * bench.frames);
-    state.SetLabel("items = output samples written");
-}
-
-// The correlation method's steady state: the sweep written to every output and every channel
-// recorded, at a switch in the middle of a measurement.
-void recordWithCorrelation(benchmark::State& state) {
-    BenchSession bench(state);
-    MeasurementSession& session = *bench.hand.session;
-    session.stop(); // a method is changed while disarmed
-    session.measurement().setMethod(std::make_unique<CorrelationMethod>());
-    session.measurement().setSampleRate(48000);
-    session.start();
-    session.arm();
-    BufferSwitchCallback(0, ASIOTrue);
-    int half = 1;
-    for (auto _ : state) {
-        BufferSwitchCallback(half, ASIOTrue);
-        half ^= 1;
-        if (!session.measurement().armed()) {
+        bench.next();
+        if (!bench.measurement.armed() || bench.measurement.switchCount() >= longest) {
             state.PauseTiming();
-            session.arm();
-            BufferSwitchCallback(0, ASIOTrue);
-            half = 1;
+            bench.start(skipped);
             state.ResumeTiming();
         }
     }
-    state.SetItemsProcessed(state.iterations() * 2 * bench.channels * bench.frames);
-    state.SetLabel("items = samples written and recorded");
+}
+
+// Past the pulse's silencing at switch 2: from there on the switches only scan.
+void scanWithoutFinding(benchmark::State& state) {
+    BenchStream bench(state);
+    steadySwitches(state, bench, 3);
+    report(state, bench, 1, "items = input samples scanned");
+}
+
+void emitPulse(benchmark::State& state) {
+    BenchStream bench(state);
+    for (auto _ : state) {
+        bench.measurement.arm(bench.stream);
+        bench.measurement.onBufferSwitch(0);
+    }
+    report(state, bench, 1, "items = output samples written");
+}
+
+void recordWithCorrelation(benchmark::State& state) {
+    BenchStream bench(state, std::make_unique<CorrelationMethod>());
+    steadySwitches(state, bench, 1);
+    report(state, bench, 2, "items = samples written and recorded");
+}
+
+// The threshold method's scan of every input half, by itself.
+void scanAlone(benchmark::State& state) {
+    BenchStream bench(state);
+    int half = 0;
+    for (auto _ : state) {
+        for (std::int32_t i = 0; i < bench.channels; ++i) {
+            benchmark::DoNotOptimize(findFirstAbove(bench.stream.input(i, half), bench.frames,
+                                                    bench.stream.layout, 0x20000000));
+        }
+        half ^= 1;
+    }
+    report(state, bench, 1, "items = input samples scanned");
+}
+
+// A method that writes nothing and judges nothing but has the inputs recorded: what the
+// recording costs by itself.
+class RecordOnly final : public DetectionMethod {
+public:
+    static constexpr std::int64_t kSwitches = 64;
+    MethodKind kind() const override { return MethodKind::Correlation; }
+    void prepare(const StreamSnapshot&, double) override {}
+    SwitchVerdict onSwitch(const StreamSnapshot&, int, std::int32_t, std::int32_t,
+                           double) override {
+        return {};
+    }
+    std::int64_t switchLimit(const StreamSnapshot&, double) const override { return kSwitches; }
+    bool needsRecording() const override { return true; }
+    void describe(MeasurementResult&, const Recording&) const override {}
+};
+
+void recordAlone(benchmark::State& state) {
+    BenchStream bench(state, std::make_unique<RecordOnly>());
+    steadySwitches(state, bench, 0, RecordOnly::kSwitches - 1);
+    report(state, bench, 1, "items = input samples recorded");
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
     for (int channels : {2, 8, 64}) {
-        for (int frames = 32; frames <= 2048; frames *= 2) {
+        for (int frames : {32, 256, 2048}) {
             b->Args({channels, frames});
         }
     }
@@ -91,4 +148,6 @@ void sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(scanWithoutFinding)->Apply(sizes);
 BENCHMARK(emitPulse)->Apply(sizes);
 BENCHMARK(recordWithCorrelation)->Apply(sizes);
+BENCHMARK(scanAlone)->Apply(sizes);
+BENCHMARK(recordAlone)->Apply(sizes);
 BENCHMARK_MAIN();

@@ -36,6 +36,22 @@ void CTarveloDlg::OnMeasureLatency() {
                           static_cast<int>(m_outputInfo.type));
         }
         break;
+    case ArmRefusal::SampleRateOutOfRange:
+        SetStatusText("Can not measure the latency.\r\nThe driver's sample rate is not\r\n"
+                      "between 1 kHz and 1 MHz");
+        break;
+    case ArmRefusal::BufferSizeOutOfRange:
+        SetStatusText("Can not measure the latency.\r\nThe driver's buffer size %d\r\n"
+                      "is not usable",
+                      static_cast<int>(m_bufferSize));
+        break;
+    case ArmRefusal::TooManyChannels:
+        SetStatusText("Can not measure the latency.\r\nThe driver has too many channels");
+        break;
+    case ArmRefusal::RecordingTooLarge:
+        SetStatusText("Can not measure the latency.\r\nIts recording would need\r\n"
+                      "too much memory");
+        break;
     }
     EndMeasurement();
 }

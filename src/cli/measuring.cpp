@@ -33,6 +33,16 @@ std::string refusalText(ArmRefusal refusal, const MeasurementSession& session) {
                      : "(type " + std::to_string(session.outputInfo().type) + ")") +
                " is not supported";
     }
+    case ArmRefusal::SampleRateOutOfRange:
+        return formatted("the driver's sample rate %g Hz is not between 1 kHz and 1 MHz",
+                         session.measurement().sampleRate());
+    case ArmRefusal::BufferSizeOutOfRange:
+        return formatted("the driver's buffer size of %d samples is not usable",
+                         static_cast<int>(session.bufferSize()));
+    case ArmRefusal::TooManyChannels:
+        return "the driver has more channels than any interface";
+    case ArmRefusal::RecordingTooLarge:
+        return "its recording would need more than 1 GiB of memory";
     case ArmRefusal::NoBuffers:
     case ArmRefusal::StreamStopped:
     case ArmRefusal::None:

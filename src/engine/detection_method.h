@@ -40,6 +40,7 @@ struct ThresholdFindings {
     std::int32_t input = 0;       // the channel that crossed first
     std::int32_t switchIndex = 0; // the armed switch that handed it over
     std::int32_t position = 0;    // within that buffer half
+    double marginDb = 0;          // the pulse's level over the threshold, in dB
 };
 
 struct MeasurementResult {
@@ -52,7 +53,7 @@ struct MeasurementResult {
     ASIOLong reportedOutputLatency = 0;
     std::optional<ThresholdFindings> threshold;
     std::optional<CorrelationFindings> correlation;
-    // Filled by the measurement from its checks; see engine/verdict.h.
+    // Reasons from the method and from the run, settled by the measurement; see engine/verdict.h.
     ResultVerdict verdict;
 
     std::optional<double> latencyMs() const {
@@ -66,7 +67,8 @@ struct MeasurementResult {
 // What the outputs were handed and the inputs brought during a measurement, on one timeline:
 // sample n of every channel belongs to armed switch n / B, position n % B. Output sample n comes
 // back as input sample n + D on a loop whose round trip is D samples. Normalised: 1.0 is full
-// scale.
+// scale. Inputs are recorded as the driver handed them over, before the first switch silences
+// anything; outputs as the method left them. Each channel holds at least `length` samples.
 struct Recording {
     double sampleRate = 0;
     std::int32_t bufferSize = 0;
@@ -98,12 +100,21 @@ public:
     // threshold and the rate as they stand now. Real-time: no allocation, lock or wait.
     virtual SwitchVerdict onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
                                    std::int32_t threshold32, double sampleRate) = 0;
-    // The most armed switches a run over `stream` can take, for sizing a recording; asked after
-    // prepare().
+    // The most armed switches a run over `stream` can take, for sizing a recording. Asked before
+    // prepare() (to refuse a recording too large) and after it (to size one): the answer must
+    // not depend on a previous run.
     virtual std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const = 0;
-    // Whether the method judges the recording rather than the buffers; the measurement then
-    // records whatever its owner asked.
+    // Whether the method judges the inputs from a recording; the measurement then records them
+    // from the first armed switch on, and the outputs too when its owner asks.
     virtual bool needsRecording() const { return false; }
-    // Owner's thread, after the verdict Ended: the latency and the method's details.
+    // Driver's thread: whether a run that ends right after armed switch `index` leaves nothing
+    // of the stimulus in either output half (which would play on after the end). The measurement
+    // ends a run early, when its owner asks, only after such a switch.
+    virtual bool canEndAfter(std::int32_t /*index*/) const { return true; }
+    // Owner's thread, after the run ended (its verdict Ended, TimedOut, or an early end): the
+    // latency, none when the method has no result, and the method's details; `recording` holds
+    // what was recorded. Adds to result.verdict.reasons why there is no latency, or why it
+    // doubts the one it gives; the measurement adds what the run itself saw and settles the
+    // verdict.
     virtual void describe(MeasurementResult& result, const Recording& recording) const = 0;
 };

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 namespace {
+
+constexpr double kFloatMax = std::numeric_limits<float>::max();
 
 // An integer format with `bits` significant bits keeps the top `bits` of a 32-bit level.
 constexpr std::int32_t scaleToBits(std::int32_t level32, int bits) {
@@ -110,9 +114,12 @@ double readNormalised(const void* buffer, int index, SampleLayout layout) {
 
 void writeNormalised(void* buffer, int index, double value, SampleLayout layout) {
     auto* at = static_cast<std::uint8_t*>(buffer) + index * layout.bytes;
+    if (std::isnan(value)) {
+        value = 0; // nothing that is not a number reaches an output
+    }
     if (layout.encoding == SampleEncoding::Float) {
         if (layout.bytes == 4) {
-            const auto v = static_cast<float>(value);
+            const auto v = static_cast<float>(std::clamp<double>(value, -kFloatMax, kFloatMax));
             std::memcpy(at, &v, 4);
         } else {
             std::memcpy(at, &value, 8);
@@ -132,7 +139,12 @@ void readBlock(const void* half, std::int32_t frames, double scale, float* into)
     for (std::int32_t i = 0; i < frames; ++i) {
         Stored v;
         std::memcpy(&v, at + static_cast<std::ptrdiff_t>(i) * sizeof(Stored), sizeof(Stored));
-        into[i] = static_cast<float>(static_cast<double>(v) * scale);
+        if constexpr (sizeof(Stored) > sizeof(float)) {
+            // A double beyond the float range saturates; not-a-number stays what it is.
+            into[i] = static_cast<float>(std::clamp<double>(v * scale, -kFloatMax, kFloatMax));
+        } else {
+            into[i] = static_cast<float>(static_cast<double>(v) * scale);
+        }
     }
 }
 
@@ -160,5 +172,55 @@ void readNormalisedBlock(const void* half, std::int32_t frames, SampleLayout lay
             into[i] = static_cast<float>(readNormalised(half, i, layout));
         }
         break;
+    }
+}
+
+namespace {
+
+template <class Stored>
+double swingOfBlock(const void* half, std::int32_t frames, double scale) {
+    const auto* at = static_cast<const std::uint8_t*>(half);
+    Stored low{};
+    Stored high{};
+    bool seen = false;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        Stored v;
+        std::memcpy(&v, at + static_cast<std::ptrdiff_t>(i) * sizeof(Stored), sizeof(Stored));
+        if constexpr (std::is_floating_point_v<Stored>) {
+            if (std::isnan(v)) {
+                continue;
+            }
+        }
+        low = !seen || v < low ? v : low;
+        high = !seen || v > high ? v : high;
+        seen = true;
+    }
+    return (static_cast<double>(high) - static_cast<double>(low)) * scale / 2;
+}
+
+} // namespace
+
+double swingOf(const void* half, std::int32_t frames, SampleLayout layout) {
+    if (layout.encoding == SampleEncoding::Float) {
+        return layout.bytes == 4 ? swingOfBlock<float>(half, frames, 1.0)
+                                 : swingOfBlock<double>(half, frames, 1.0);
+    }
+    const double scale = std::ldexp(1.0, 1 - layout.bits);
+    switch (layout.bytes) {
+    case 2:
+        return swingOfBlock<std::int16_t>(half, frames, scale);
+    case 4:
+        return swingOfBlock<std::int32_t>(half, frames, scale);
+    default: {
+        const auto* at = static_cast<const std::uint8_t*>(half);
+        std::int32_t low = 0;
+        std::int32_t high = 0;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const std::int32_t v = readInteger(at + static_cast<std::ptrdiff_t>(i) * 3, 3);
+            low = i == 0 ? v : std::min(low, v);
+            high = i == 0 ? v : std::max(high, v);
+        }
+        return (static_cast<double>(high) - low) * scale / 2;
+    }
     }
 }

@@ -78,13 +78,19 @@ inline void writeInteger(std::uint8_t* at, int bytes, std::int32_t value) {
 }
 
 // Full-scale-normalised access (1.0 is full scale), for code that mixes or scales signals.
-// Integer formats saturate at full scale.
+// Writes saturate: integer formats at full scale, Float32 at its largest value, and a value that is
+// not a number writes silence.
 double readNormalised(const void* buffer, int index, SampleLayout layout);
 void writeNormalised(void* buffer, int index, double value, SampleLayout layout);
 
 // The first `frames` samples of `half`, normalised, into `into`: readNormalised for a whole
 // buffer, with the format decided once.
 void readNormalisedBlock(const void* half, std::int32_t frames, SampleLayout layout, float* into);
+
+// Half the distance between the highest and the lowest of the first `frames` samples of `half`,
+// normalised: how loud a buffer is, whatever DC offset it rides on. Samples that are not a number
+// are passed over.
+double swingOf(const void* half, std::int32_t frames, SampleLayout layout);
 
 inline constexpr std::int32_t kPulseLevel = 0x40000000;
 

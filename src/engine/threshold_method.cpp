@@ -1,7 +1,12 @@
 #include "engine/threshold_method.h"
 
+#include "engine/pulse_check.h"
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 
 namespace {
 
@@ -21,11 +26,15 @@ std::int64_t truncatedRate(double rate) {
 
 void ThresholdMethod::prepare(const StreamSnapshot& stream, double) {
     m_found = {};
+    m_crossed = false;
+    m_threshold32 = 0;
+    m_timedOutBeforeClearing = false;
     m_frames = stream.frames;
 }
 
 SwitchVerdict ThresholdMethod::onSwitch(const StreamSnapshot& stream, int half, std::int32_t index,
                                         std::int32_t threshold32, double sampleRate) {
+    const bool limitReached = (std::int64_t{index} + 1) * stream.frames > truncatedRate(sampleRate);
     if (index == 0) {
         // Every buffer starts the measurement silent. The clearing is done here, on the
         // driver's thread between its own buffer work, rather than when the measurement is
@@ -35,6 +44,9 @@ SwitchVerdict ThresholdMethod::onSwitch(const StreamSnapshot& stream, int half, 
                 std::memset(buffer, 0, stream.halfBytes());
             }
         }
+        if (limitReached) {
+            return {SwitchVerdict::TimedOut}; // no scan could find a pulse sent now
+        }
         for (std::int32_t k = 0; k < stream.numOutputs; ++k) {
             writePulse(stream.output(k, half), stream.frames, stream.layout);
         }
@@ -43,31 +55,70 @@ SwitchVerdict ThresholdMethod::onSwitch(const StreamSnapshot& stream, int half, 
         for (std::int32_t k = 0; k < stream.numOutputs; ++k) {
             std::memset(stream.output(k, half), 0, stream.halfBytes());
         }
+        if (m_timedOutBeforeClearing) {
+            return {SwitchVerdict::TimedOut};
+        }
     }
 
+    if (m_crossed) {
+        // The crossing is judged on the input that follows it: the run goes on until the
+        // recording holds that much.
+        const bool recorded = (std::int64_t{index} + 1) * stream.frames >=
+                              onset() + static_cast<std::int64_t>(pulseCheckSpan(stream.frames));
+        return recorded ? SwitchVerdict{SwitchVerdict::Ended, onset()}
+                        : SwitchVerdict{SwitchVerdict::Continue};
+    }
     if (index >= 1) {
         for (std::int32_t i = 0; i < stream.numInputs; ++i) {
             const std::int32_t at =
                 findFirstAbove(stream.input(i, half), stream.frames, stream.layout, threshold32);
             if (at >= 0) {
                 m_found = {i, index, at};
-                return {SwitchVerdict::Ended, std::int64_t{index} * stream.frames + at};
+                m_crossed = true;
+                m_threshold32 = threshold32;
+                return {SwitchVerdict::Continue}; // what follows the crossing is yet to come
             }
         }
     }
-
-    if ((std::int64_t{index} + 1) * stream.frames > truncatedRate(sampleRate)) {
-        return {SwitchVerdict::TimedOut};
+    if (limitReached) {
+        // Ending before switch 2 would leave the pulse in its half, playing every other buffer.
+        m_timedOutBeforeClearing = index < 2;
+        return m_timedOutBeforeClearing ? SwitchVerdict{SwitchVerdict::Continue}
+                                        : SwitchVerdict{SwitchVerdict::TimedOut};
     }
     return {SwitchVerdict::Continue};
 }
 
 std::int64_t ThresholdMethod::switchLimit(const StreamSnapshot& stream, double sampleRate) const {
-    return stream.frames > 0 ? truncatedRate(sampleRate) / stream.frames + 1 : 1;
+    if (stream.frames <= 0) {
+        return 3;
+    }
+    // The last switch the limit lets scan, then what judging a crossing in its last sample reads,
+    // and never fewer than the three switches that send and silence the pulse.
+    const std::int64_t scanned = truncatedRate(sampleRate) / stream.frames + 1;
+    const auto span = static_cast<std::int64_t>(pulseCheckSpan(stream.frames));
+    return std::max<std::int64_t>(3, scanned + (span - 1 + stream.frames - 1) / stream.frames);
 }
 
-void ThresholdMethod::describe(MeasurementResult& result, const Recording&) const {
-    result.latencySamples =
-        static_cast<double>(std::int64_t{m_found.switchIndex} * m_frames + m_found.position);
+void ThresholdMethod::describe(MeasurementResult& result, const Recording& recording) const {
+    if (!m_crossed) {
+        return;
+    }
+    const auto channel = static_cast<std::size_t>(m_found.input);
+    const std::span<const float> input =
+        channel < recording.inputs.size()
+            ? std::span<const float>(recording.inputs[channel].data(), recording.length)
+            : std::span<const float>();
+    const PulseCheck check = checkPulse(input, static_cast<std::size_t>(onset()), m_frames,
+                                        std::ldexp(m_threshold32, -31));
     result.threshold = m_found;
+    result.threshold->marginDb = check.marginDb;
+    if (!check.isThePulse) {
+        result.verdict.reasons.push_back({VerdictReason::NotThePulse});
+        return;
+    }
+    result.latencySamples = static_cast<double>(onset());
+    if (check.marginDb < kOnsetMarginDb) {
+        result.verdict.reasons.push_back({VerdictReason::OnsetNearThreshold, check.marginDb});
+    }
 }

@@ -3,8 +3,12 @@
 // counts in statistics. Doubtful: there is a latency, but a check could not vouch for it; it is
 // shown with its reasons and never counts. No result: nothing is shown but the reason.
 //
-// Reasons are typed; text is made from them at the edge (status box, CLI text, JSON).
+// Reasons are typed; text is made from them at the edge (status box, CLI text, JSON). A method adds
+// its own reasons when it describes its result (engine/detection_method.h), the measurement adds
+// what the run itself saw and settles the verdict (settleVerdict).
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 enum class Verdict { Verified, Doubtful, NoResult };
@@ -17,7 +21,8 @@ struct VerdictReason {
         OnsetNearThreshold,   // doubtful (threshold): value = the crossing's margin, in dB
         AmbiguousPaths,       // doubtful: value = the level between the two paths, in dB
         SignalUnexplained,    // doubtful: value = what is left over the noise floor, in dB
-        Dropout,              // doubtful: value = periods lost or repeated during the run
+        Dropout,              // doubtful: value = periods lost or repeated during the run, at least
+        InputsNeverQuiet,     // no result: value = the quietest the inputs fell, in dBFS
     };
     Kind kind;
     double value = 0; // in the unit the kind names; 0 where it names none
@@ -31,3 +36,23 @@ struct ResultVerdict {
 
     bool verified() const { return verdict == Verdict::Verified; }
 };
+
+// Whether a reason of this kind means there is no latency at all; the others only doubt one.
+constexpr bool meansNoResult(VerdictReason::Kind kind) {
+    return kind == VerdictReason::NothingCameBack || kind == VerdictReason::LoopLongerThanWindow ||
+           kind == VerdictReason::NotThePulse || kind == VerdictReason::InputsNeverQuiet;
+}
+
+// The verdict that `reasons` and the presence of a latency make: no latency is no result, with
+// nothing having come back as its reason unless one says why; a latency with reasons is doubtful,
+// one without is verified.
+inline ResultVerdict settleVerdict(bool hasLatency, std::vector<VerdictReason> reasons) {
+    if (!hasLatency) {
+        if (std::none_of(reasons.begin(), reasons.end(),
+                         [](const VerdictReason& r) { return meansNoResult(r.kind); })) {
+            reasons.insert(reasons.begin(), {VerdictReason::NothingCameBack});
+        }
+        return {Verdict::NoResult, std::move(reasons)};
+    }
+    return {reasons.empty() ? Verdict::Verified : Verdict::Doubtful, std::move(reasons)};
+}

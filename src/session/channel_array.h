@@ -5,14 +5,11 @@
 // destroyed.
 
 #include "asio/asio.h"
+#include "engine/driver_limits.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-// More channels each way than any interface has: a count past it is a driver's nonsense, and
-// never sizes memory.
-inline constexpr std::int32_t kMaxChannels = 4096;
 
 // The channels of each kind in use, by channel number.
 struct ChannelSelection {

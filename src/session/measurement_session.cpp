@@ -347,11 +347,9 @@ ArmRefusal MeasurementSession::arm() {
     case SessionState::Armed:
         break;
     }
-    const StreamSnapshot stream = snapshot();
-    if (const ArmRefusal refusal = Measurement::check(stream); refusal != ArmRefusal::None) {
+    if (const ArmRefusal refusal = m_measurement.arm(snapshot()); refusal != ArmRefusal::None) {
         return refusal;
     }
-    m_measurement.arm(stream);
     m_awaiting = true;
     return ArmRefusal::None;
 }

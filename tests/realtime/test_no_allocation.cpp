@@ -2,6 +2,8 @@
 // heap allocation made while the callback runs, through the session's trampoline and every state
 // of its measurement, the posted result included.
 
+#include "engine/correlation_method.h"
+#include "engine/hand_loop.h"
 #include "engine/sample_format.h"
 #include "session/hand_session.h"
 
@@ -54,13 +56,19 @@ void operator delete[](void* p, std::size_t) noexcept {
 
 namespace {
 
-// Heap allocations made by one buffer switch on half `half`.
-int allocationsDuring(void (*work)(ASIOLong, ASIOBool), int half) {
+// Heap allocations made by `work`.
+template <class Work>
+int allocationsDuring(Work&& work) {
     g_allocations = 0;
     g_counting = true;
-    work(half, ASIOTrue);
+    work();
     g_counting = false;
     return g_allocations.load();
+}
+
+// Heap allocations made by one buffer switch on half `half`.
+int allocationsDuring(void (*work)(ASIOLong, ASIOBool), int half) {
+    return allocationsDuring([&] { work(half, ASIOTrue); });
 }
 
 TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
@@ -82,20 +90,64 @@ TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
         for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
         }
+        // The pulse found, and judged once what follows it is recorded.
         writePulse(hand.driver.half(3, 0), 256, layoutOf(type));
         EXPECT_EQ(allocationsDuring(BufferSwitchCallback, 0), 0);
+        std::memset(hand.driver.half(3, 0), 0, hand.driver.memory[6].size());
+        for (int k = 1; k < 4 && hand.session->measurement().armed(); ++k) {
+            EXPECT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
+        }
         EXPECT_FALSE(hand.session->measurement().armed());
         EXPECT_EQ(hand.postedResults(), 1);
-        ASSERT_TRUE(hand.session->collectResult());
+        const std::optional<MeasurementResult> found = hand.session->collectResult();
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(found->verdict.verified());
 
         // Through the time limit, which posts 0.
         ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
-        std::memset(hand.driver.half(3, 0), 0, hand.driver.memory[6].size());
         for (int k = 0; k < 200 && hand.session->measurement().armed(); ++k) {
             ASSERT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
         }
         EXPECT_FALSE(hand.session->measurement().armed());
         EXPECT_EQ(hand.postedResults(), 1);
+    }
+}
+
+// What a session adds: listening for quiet inputs first, recording the outputs too, watching the
+// driver's positions and reports, and ending early when the owner asks.
+TEST(RealTimeCallback, ListeningRecordingWatchingAndEndingEarlyAllocateNothing) {
+    for (const bool correlation : {false, true}) {
+        SCOPED_TRACE(correlation ? "correlation" : "threshold");
+        HandLoop loop(64, ASIOSTInt24LSB, 4);
+        Measurement& measurement = loop.measurement;
+        if (correlation) {
+            measurement.setMethod(std::make_unique<CorrelationMethod>());
+        }
+        measurement.setRecording(true);
+        measurement.setQuietStart(QuietStart{-50, 0.001, 1});
+        ASSERT_EQ(measurement.arm(loop.stream), ArmRefusal::None);
+        int allocations = 0;
+        int k = 0;
+        for (; measurement.armed() && k < 1000; ++k) {
+            const int half = k % 2;
+            for (std::int32_t i = 0; i < loop.stream.numInputs; ++i) {
+                for (std::int32_t j = 0; j < loop.frames; ++j) {
+                    writeNormalised(loop.stream.input(i, half), j, k < 3 && j % 2 ? 0.5 : 0,
+                                    loop.layout);
+                }
+            }
+            if (k == 40) {
+                measurement.requestEnd();
+            }
+            allocations += allocationsDuring([&] {
+                measurement.onBufferSwitch(half, {std::uint64_t{64} * static_cast<unsigned>(k),
+                                                  std::int64_t{k} * 1'333'333});
+                measurement.noteDriverTrouble();
+            });
+        }
+        EXPECT_EQ(allocations, 0);
+        EXPECT_GT(k, 4);
+        EXPECT_LT(k, 50);
     }
 }
 

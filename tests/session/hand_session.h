@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 // The hand driver, opened, its buffers made and its stream started in a session of its own.
@@ -22,16 +24,37 @@ struct HandSession {
         EXPECT_EQ(session->prepare(), ASE_OK);
         EXPECT_EQ(session->start(), ASE_OK);
     }
-    // Switches on alternating halves from `first` until the measurement ends: how many ran, or
-    // -1 when it did not end within `limit`.
-    int switchesUntilEnded(int limit, int first = 0) {
+    // The driver's next switch, on alternating halves: its inputs filled from `heard` (input,
+    // stream sample counted from the first switch the test makes) when it is set.
+    void driverSwitch() {
+        const int half = static_cast<int>(switches % 2);
+        for (int i = 0; heard && i < driver.inputs(); ++i) {
+            for (int j = 0; j < driver.frames(); ++j) {
+                writeNormalised(driver.half(i, half), j, heard(i, switches * driver.frames() + j),
+                                driver.layout());
+            }
+        }
+        BufferSwitchCallback(half, ASIOTrue);
+        ++switches;
+    }
+    // Switches until the measurement ends: how many ran, or -1 when it did not end within
+    // `limit`.
+    int switchesUntilEnded(int limit) {
         for (int k = 0; k < limit; ++k) {
-            BufferSwitchCallback((first + k) % 2, ASIOTrue);
+            driverSwitch();
             if (!session->measurement().armed()) {
                 return k + 1;
             }
         }
         return -1;
+    }
+    // Whether every output holds silence.
+    bool outputsSilent() const {
+        return std::all_of(driver.memory.begin() + 2 * driver.inputs(), driver.memory.end(),
+                           [](const std::vector<std::uint8_t>& half) {
+                               return std::all_of(half.begin(), half.end(),
+                                                  [](std::uint8_t b) { return b == 0; });
+                           });
     }
     // Result events posted since the last call.
     int postedResults() {
@@ -48,4 +71,6 @@ struct HandSession {
     std::unique_ptr<DriverCatalog> catalog;
     EventQueue events;
     std::unique_ptr<MeasurementSession> session;
+    std::int64_t switches = 0;
+    std::function<double(int, std::int64_t)> heard;
 };

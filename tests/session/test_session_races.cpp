@@ -13,13 +13,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // A driver that trusts its stop: stop() returns at once while its thread may be inside
-// bufferSwitch, and disposeBuffers frees the buffers there and then. They are large, so that
-// a callback scanning them is in flight for a while.
+// bufferSwitch, and disposeBuffers frees the buffers there and then. They are large and their
+// inputs loud, so that a callback listening to them is in flight for a while.
 class HastyDriver final : public HandDriver {
 public:
     static constexpr ASIOLong kFrames = 1 << 20;
-    HastyDriver() // at a rate so high that no time limit ends a measurement within the test
-        : HandDriver(1, 1, kFrames, 1e9, ASIOSTInt32LSB) {}
+    HastyDriver()
+        : HandDriver(1, 1, kFrames, kMaxSampleRate, ASIOSTInt32LSB) {}
     ~HastyDriver() override {
         if (m_thread.joinable()) {
             m_thread.join();
@@ -31,7 +31,12 @@ public:
         m_callbacks = *callbacks;
         for (ASIOLong c = 0; c < count; ++c) {
             for (void*& half : infos[c].buffers) {
-                half = m_buffers.emplace_back(std::make_unique<std::int32_t[]>(kFrames)).get();
+                std::int32_t* samples =
+                    m_buffers.emplace_back(std::make_unique<std::int32_t[]>(kFrames)).get();
+                for (ASIOLong j = 0; infos[c].isInput && j < kFrames; ++j) {
+                    samples[j] = j % 2 ? kPulseLevel : -kPulseLevel;
+                }
+                half = samples;
             }
         }
         return ASE_OK;
@@ -75,8 +80,10 @@ TEST(ResetRace, ACallbackStillRunningAfterStopIsWaitedForBeforeAnythingIsFreed) 
         ASSERT_EQ(session.open(0), OpenResult::Opened);
         ASSERT_EQ(session.prepare(), ASE_OK);
         ASSERT_EQ(session.start(), ASE_OK);
+        // Listening for a quiet that never comes: no end within the test.
+        session.measurement().setQuietStart(QuietStart{-50, 0.02, 1e9});
         ASSERT_EQ(session.arm(), ArmRefusal::None);
-        // Past the first switch's clearing: the callbacks now scan the inputs.
+        // Past the first switches: the callbacks now listen to the inputs.
         for (const auto end = Clock::now() + 10s; driver.switches < 2 && Clock::now() < end;) {
             std::this_thread::yield();
         }

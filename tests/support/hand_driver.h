@@ -8,6 +8,7 @@
 #include "platform/memory/memory_platform.h"
 #include "support/fake_driver.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -43,8 +44,16 @@ public:
                             ASIOCallbacks*) override {
         const auto halfBytes =
             static_cast<std::size_t>(frames) * static_cast<std::size_t>(layoutOf(m_type).bytes);
+        // The inputs hold silence, as a driver that heard nothing hands them over; the outputs
+        // hold what no measurement should play.
         memory.assign(static_cast<std::size_t>(count) * 2,
                       std::vector<std::uint8_t>(halfBytes, 0xAB));
+        for (ASIOLong c = 0; c < count && infos[c].isInput; ++c) {
+            std::fill(memory[2 * static_cast<std::size_t>(c)].begin(),
+                      memory[2 * static_cast<std::size_t>(c)].end(), 0);
+            std::fill(memory[2 * static_cast<std::size_t>(c) + 1].begin(),
+                      memory[2 * static_cast<std::size_t>(c) + 1].end(), 0);
+        }
         for (ASIOLong c = 0; c < count; ++c) {
             infos[c].buffers[0] = half(c, 0);
             infos[c].buffers[1] = half(c, 1);
@@ -57,6 +66,9 @@ public:
         return memory[2 * static_cast<std::size_t>(channel) + static_cast<std::size_t>(h)].data();
     }
     std::vector<std::vector<std::uint8_t>> memory;
+    int inputs() const { return m_inputs; }
+    int frames() const { return m_frames; }
+    SampleLayout layout() const { return layoutOf(m_type); }
 
 private:
     int m_inputs;
