@@ -18,6 +18,12 @@ struct VerdictReason {
         AmbiguousPaths,       // doubtful: value = the level between the two paths, in dB
         SignalUnexplained,    // doubtful: value = what is left over the noise floor, in dB
         Dropout,              // doubtful: value = periods lost or repeated during the run
+        RecordingCutShort,    // doubtful: value = the longest round trip the recording watched,
+                              // in samples, short of the longest searched
+        RecordingUnusable,    // no result: the recording holds values that are not numbers, or
+                              // memory ran short analysing it
+        RateUnsupported,      // no result: value = the sample rate, in Hz
+        SizeUnsupported,      // no result: value = the buffer size, in samples
     };
     Kind kind;
     double value = 0; // in the unit the kind names; 0 where it names none
