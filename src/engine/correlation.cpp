@@ -391,7 +391,8 @@ SearchRange searchRange(std::size_t recordingLength, std::size_t stimulusLength,
             static_cast<Lag>(recordingLength - stimulusLength) - kLagsReadAround};
 }
 
-InputJudgement judgeInput(Correlation correlation, std::span<const float> samples,
+// `rest` is the input's correlation, which the paths found are taken out of.
+InputJudgement judgeInput(Correlation rest, std::span<const float> samples,
                           const StimulusFigures& stimulus, const AnalysisWindow& window) {
     InputJudgement judged;
     CorrelationFindings& findings = judged.findings;
@@ -405,11 +406,8 @@ InputJudgement judgeInput(Correlation correlation, std::span<const float> sample
                                    [](float s) { return std::abs(s) >= kNearFullScale; });
 
     const SearchRange range = searchRange(samples.size(), stimulus.samples.size(), quietLead);
-    const double noiseFloor =
-        kNoisePeakRatio * noiseDeviation(correlation, range.first, range.last);
-    const Lag strongestLag =
-        *correlation.strongest(range.first, range.last, [](Lag) { return true; });
-    Correlation& rest = correlation;
+    const double noiseFloor = kNoisePeakRatio * noiseDeviation(rest, range.first, range.last);
+    const Lag strongestLag = *rest.strongest(range.first, range.last, [](Lag) { return true; });
     judged.paths = findPaths(rest, range.first, range.last, noiseFloor, stimulus);
 
     // Confidence: the strongest path over whatever is left beyond every path's main lobe; with
@@ -437,16 +435,6 @@ InputJudgement judgeInput(Correlation correlation, std::span<const float> sample
         findings.floatingInput = findings.noiseFloorDbfs >= kFloatingInputDbfs;
         return judged;
     }
-    // Every other path must stand out of what is left as the loop must: a signal that is not a
-    // few delayed copies of the stimulus (an echo of another stimulus, distortion) correlates a
-    // little everywhere, and is the residual's to report.
-    judged.paths.erase(std::remove_if(judged.paths.begin() + 1, judged.paths.end(),
-                                      [&](const Peak& path) {
-                                          return std::abs(path.value) <
-                                                 kMinimumConfidence * otherMagnitude;
-                                      }),
-                       judged.paths.end());
-
     const auto start = static_cast<double>(window.stimulusStart);
     for (const Peak& path : judged.paths) {
         findings.paths.push_back({path.lag - start,
