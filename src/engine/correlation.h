@@ -48,12 +48,14 @@ enum class AnalysisError {
 // stronger path arrives later but within longestDelay, unless the recording has watched every
 // delay up to longestDelay for long enough that such a path would have left its head in it.
 // That is the recording's cover: every delay D for which N >= stimulusStart + D + the head a
-// path within kAmbiguityDb of the loop needs to stand out of the residual. A verdict is given
+// path within kAmbiguityDb of the loop needs to stand out of the residual. A result is verified
 // only once the cover reaches longestDelay; a shorter recording (a prefix read while recording
 // goes on) is doubtful at best. So the recording a verified result needs is set by the longest
 // round trip searched, not by the loop: stimulusStart + longestDelay + that head, the head
 // being a fraction of the stimulus on loops well above the noise and its whole length on
-// loops near it.
+// loops near it. Beyond the recording nothing can be seen at all: a loop longer than it holds,
+// beside a weaker path within longestDelay, leaves that path to be taken for the loop, so
+// longestDelay must exceed every loop there can be.
 struct AnalysisWindow {
     std::size_t stimulusStart = 0; // the recording index of the stimulus's first sample
     std::size_t shortestDelay = 1; // at least 1
