@@ -130,8 +130,8 @@ TEST_F(CorrelationMeasurement, GivesEachSimulatedSetupItsVerdict) {
                 EXPECT_NEAR(result.verdict.reasons.front().value, setup.reason->value, 0.1);
             }
         }
-        if (result.verdict.verified()) {
-            EXPECT_NEAR(*result.latencySamples, setup.truth, 1e-3);
+        if (result.verdict.verified()) { // within what the noise allows
+            EXPECT_NEAR(*result.latencySamples, setup.truth, 0.05);
         }
     }
 }
