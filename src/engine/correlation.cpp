@@ -3,12 +3,13 @@
 #include <kissfft.hh>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <complex>
-#include <initializer_list>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -21,20 +22,81 @@ using Lag = std::ptrdiff_t;
 
 // Samples from here up count as clipped: some converters saturate a little below full scale.
 constexpr double kNearFullScale = 0.99;
-// Half the taps of the windowed sinc that reads the correlation between lags; with 32 it is
-// flat well past the stimulus's top.
+// Half the taps of the windowed sinc that reads the correlation and the stimulus between
+// samples; with 32 it is flat well past the stimulus's top.
 constexpr Lag kInterpolationHalfWidth = 32;
 // How far the peak search may wander from the strongest lag, plus the taps it reads there.
 constexpr Lag kLagsReadAround = kInterpolationHalfWidth + 1;
 constexpr auto kMainLobe = static_cast<Lag>(kStimulusMainLobe);
+// A path's model is taken out of the correlation over its main lobe and the taps a neighbour's
+// refinement reads; beyond, its sidelobes stay under the path floor.
+constexpr Lag kModelReach = kMainLobe + kLagsReadAround;
+// More paths than this is not a few ways round a loop but something else (the residual says
+// what).
+constexpr std::size_t kMaxPaths = 8;
+// The correlation of noise stays under this many of its standard deviations at every lag of the
+// longest recording (a Gaussian's largest of a million values is about 5).
+constexpr double kNoisePeakRatio = 8.0;
+// A path may lie within another's main lobe only this far under it, at the least: weaker, it is
+// what modelling the stronger one leaves, it moves the stronger one's peak by a small fraction of
+// a sample at most, and it leaves less in the residual than kModelErrorDb allows.
+constexpr double kNearPathDb = 40.0;
+// Paths stand twice above the stimulus's own sidelobes, over the peak.
+const double kSidelobeFloor = 2.0 * std::pow(10.0, kStimulusSidelobeDb / 20.0);
+// Taken for the noise floor of an input in digital silence: the residual of a digital loop
+// measures rounding, not noise.
+constexpr double kDigitalSilencePower = 1e-14;
+// Passes of re-refining every path with the others taken out: enough for paths inside each
+// other's main lobes to settle.
+constexpr int kJointPasses = 3;
 
 double decibels(double powerRatio) {
     return 10.0 * std::log10(powerRatio);
 }
 
-double square(float sample) {
-    return double{sample} * double{sample};
+double fromDecibels(double db) {
+    return std::pow(10.0, db / 10.0);
 }
+
+double square(double sample) {
+    return sample * sample;
+}
+
+// Reads a band-limited sequence between its samples, at k + offset for every whole k, with a
+// Blackman-windowed sinc: unbiased where the sequence has no energy near the Nyquist frequency.
+// The taps depend only on the offset's fraction, so one reader serves a whole run of k.
+class Interpolator {
+public:
+    explicit Interpolator(double offset)
+        : m_whole(static_cast<Lag>(std::floor(offset))) {
+        const double fraction = offset - static_cast<double>(m_whole);
+        for (std::size_t i = 0; i < m_taps.size(); ++i) {
+            const double x = fraction + static_cast<double>(kInterpolationHalfWidth - 1) -
+                             static_cast<double>(i);
+            const double u = (x / static_cast<double>(kInterpolationHalfWidth) + 1.0) / 2.0;
+            const double window = 0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * u) +
+                                  0.08 * std::cos(4.0 * std::numbers::pi * u);
+            const double sinc =
+                x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+            m_taps[i] = sinc * window;
+        }
+    }
+
+    // `sequence(k)` gives sample k of the sequence.
+    template <class Sequence>
+    double operator()(Sequence sequence, Lag k) const {
+        const Lag first = k + m_whole - kInterpolationHalfWidth + 1;
+        double sum = 0;
+        for (std::size_t i = 0; i < m_taps.size(); ++i) {
+            sum += m_taps[i] * sequence(first + static_cast<Lag>(i));
+        }
+        return sum;
+    }
+
+private:
+    Lag m_whole;
+    std::array<double, 2 * kInterpolationHalfWidth> m_taps{};
+};
 
 // Cross-correlations of two inputs at once with the stimulus, by overlap-save over blocks of a
 // power of two at least twice the stimulus: one small transform, kind to the cache, serves any
@@ -42,27 +104,28 @@ double square(float sample) {
 // part, and their correlations come back the same way.
 class PairCorrelator {
 public:
-    PairCorrelator(std::span<const float> stimulus, Lag firstLag, Lag lastLag)
+    explicit PairCorrelator(std::span<const float> stimulus)
         : m_stimulusLength(static_cast<Lag>(stimulus.size()))
         , m_blockSize(std::bit_ceil(2 * stimulus.size()))
         , m_fft(m_blockSize, false)
         , m_stimulusSpectrum(m_blockSize)
         , m_block(m_blockSize)
-        , m_spectrum(m_blockSize)
-        , m_firstLag(firstLag)
-        , m_lags(static_cast<std::size_t>(lastLag - firstLag + 1)) {
+        , m_spectrum(m_blockSize) {
         std::copy(stimulus.begin(), stimulus.end(), m_block.begin());
         m_fft.transform(m_block.data(), m_stimulusSpectrum.data());
     }
 
-    // The correlations of `a` (real parts) and `b` (imaginary parts) for every lag from the first;
-    // an empty `b` correlates as silence.
-    const std::vector<Complex>& correlate(std::span<const float> a, std::span<const float> b) {
+    // The correlations of `a` (real parts) and `b` (imaginary parts) at every lag from `firstLag`
+    // to `lastLag`: the sum over n of input[n + lag] * stimulus[n], inputs zero outside their
+    // samples. An empty `b` correlates as silence.
+    std::vector<Complex>& correlate(std::span<const float> a, std::span<const float> b,
+                                    Lag firstLag, Lag lastLag) {
         const Lag fresh = static_cast<Lag>(m_blockSize) - m_stimulusLength + 1;
-        const Lag lagCount = static_cast<Lag>(m_lags.size());
+        const Lag lagCount = lastLag - firstLag + 1;
         const float scale = 1.0f / static_cast<float>(m_blockSize);
+        m_lags.resize(static_cast<std::size_t>(lagCount));
         for (Lag done = 0; done < lagCount; done += fresh) {
-            const Lag start = m_firstLag + done;
+            const Lag start = firstLag + done;
             std::fill(m_block.begin(), m_block.end(), Complex{});
             load(a, start, [](Complex& to, float v) { to.real(v); });
             load(b, start, [](Complex& to, float v) { to.imag(v); });
@@ -99,74 +162,95 @@ private:
     std::vector<Complex> m_stimulusSpectrum;
     std::vector<Complex> m_block;
     std::vector<Complex> m_spectrum;
-    Lag m_firstLag;
     std::vector<Complex> m_lags;
 };
 
-// One input's cross-correlation with the stimulus: the real or the imaginary parts of a pair's.
+// What the analysis needs to know of the stimulus, beyond its samples.
+struct StimulusFigures {
+    std::span<const float> samples;
+    std::span<const double> shape;
+    double energy = 0;
+    double meanPower = 0;
+
+    explicit StimulusFigures(const Stimulus& stimulus)
+        : samples(stimulus.samples)
+        , shape(stimulus.shape) {
+        for (float s : samples) {
+            energy += square(s);
+        }
+        meanPower = energy / static_cast<double>(samples.size());
+    }
+
+    // Zero outside what is kept.
+    double shapeAt(Lag lag) const {
+        const auto reach = static_cast<Lag>(kStimulusShapeLags);
+        return std::abs(lag) > reach ? 0.0 : shape[static_cast<std::size_t>(lag + reach)];
+    }
+    double sample(Lag index) const {
+        return index < 0 || index >= static_cast<Lag>(samples.size())
+                   ? 0.0
+                   : double{samples[static_cast<std::size_t>(index)]};
+    }
+    // The samples from the stimulus's start that hold `wanted` of its energy; none when the
+    // whole holds less.
+    std::optional<std::size_t> headHolding(double wanted) const {
+        double sum = 0;
+        for (std::size_t n = 0; n < samples.size(); ++n) {
+            sum += square(samples[n]);
+            if (sum >= wanted) {
+                return n + 1;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+static_assert(kModelReach + kInterpolationHalfWidth <= static_cast<Lag>(kStimulusShapeLags),
+              "a path's model reads the stimulus's autocorrelation that far");
+
+struct Peak {
+    double lag;   // recording index at which the stimulus starts
+    double value; // signed correlation there
+};
+
+// One input's cross-correlation with the stimulus, over the lags it was computed for: the real
+// or the imaginary parts of a pair's, which paths are taken out of in place.
 class Correlation {
 public:
-    Correlation(const std::vector<Complex>& lags, Lag firstLag, bool imaginary)
+    Correlation(std::vector<Complex>& lags, Lag firstLag, bool imaginary)
         : m_lags(lags)
         , m_firstLag(firstLag)
         , m_imaginary(imaginary) {}
 
+    Lag firstLag() const { return m_firstLag; }
+    Lag lastLag() const { return m_firstLag + static_cast<Lag>(m_lags.size()) - 1; }
     double at(Lag lag) const {
         const Complex& both = m_lags[static_cast<std::size_t>(lag - m_firstLag)];
         return m_imaginary ? both.imag() : both.real();
     }
-
-    // Band-limited value between lags: the stimulus has no energy near the Nyquist frequency,
-    // so a Blackman-windowed sinc reconstructs the correlation without bias.
     double interpolate(double lag) const {
-        const auto base = static_cast<Lag>(std::floor(lag));
-        double sum = 0;
-        for (Lag k = base - kInterpolationHalfWidth + 1; k <= base + kInterpolationHalfWidth; ++k) {
-            const double x = lag - static_cast<double>(k);
-            const double u = (x / static_cast<double>(kInterpolationHalfWidth) + 1.0) / 2.0;
-            const double window = 0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * u) +
-                                  0.08 * std::cos(4.0 * std::numbers::pi * u);
-            const double sinc =
-                x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
-            sum += at(k) * sinc * window;
-        }
-        return sum;
+        return Interpolator(lag)([&](Lag k) { return at(k); }, 0);
     }
 
-    // The strongest lag in [first, last] beyond the main lobe of each lag in `avoid`; none when
-    // the main lobes cover the range.
-    std::optional<Lag> strongest(Lag first, Lag last, std::initializer_list<Lag> avoid) const {
-        std::vector<Lag> sorted(avoid);
-        std::sort(sorted.begin(), sorted.end());
+    // The strongest lag in [first, last] that `allowed` admits; none if it admits none.
+    template <class Allowed>
+    std::optional<Lag> strongest(Lag first, Lag last, Allowed allowed) const {
         std::optional<Lag> best;
         double bestMagnitude = -1;
-        const auto scan = [&](Lag from, Lag to) {
-            for (Lag k = from; k <= to; ++k) {
-                const double magnitude = std::abs(at(k));
-                if (magnitude > bestMagnitude) {
-                    bestMagnitude = magnitude;
-                    best = k;
-                }
+        for (Lag k = std::max(first, m_firstLag); k <= std::min(last, lastLag()); ++k) {
+            const double magnitude = std::abs(at(k));
+            if (magnitude > bestMagnitude && allowed(k)) {
+                bestMagnitude = magnitude;
+                best = k;
             }
-        };
-        Lag from = first;
-        for (Lag a : sorted) {
-            scan(from, std::min(last, a - kMainLobe - 1));
-            from = std::max(from, a + kMainLobe + 1);
         }
-        scan(from, last);
         return best;
     }
 
-    struct Peak {
-        double lag;
-        double value; // signed
-    };
-
-    // The peak near an integer lag, to a ten-thousandth of a sample: a bracket that halves
-    // around the largest magnitude, which the main lobe makes unimodal within a sample.
-    Peak refine(Lag near) const {
-        Peak best{static_cast<double>(near), interpolate(static_cast<double>(near))};
+    // The peak near a lag, to a ten-thousandth of a sample: a bracket that halves around the
+    // largest magnitude, which the main lobe makes unimodal within a sample.
+    Peak refine(double near) const {
+        Peak best{near, interpolate(near)};
         for (double step = 0.5; step > 1e-4; step /= 2.0) {
             const double centre = best.lag;
             for (double lag : {centre - step, centre + step}) {
@@ -179,93 +263,369 @@ public:
         return best;
     }
 
+    // Whether no lag within the main lobe around `lag`, in [first, last], is stronger.
+    bool peaksAt(Lag lag, Lag first, Lag last) const {
+        const double magnitude = std::abs(at(lag));
+        for (Lag k = std::max(first, lag - kMainLobe); k <= std::min(last, lag + kMainLobe); ++k) {
+            if (std::abs(at(k)) > magnitude) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Adds `sign` times a path's peak, shaped as the stimulus's autocorrelation, around its lag.
+    void addPath(const Peak& path, double sign, const StimulusFigures& stimulus) {
+        const auto centre = static_cast<Lag>(std::lround(path.lag));
+        const Interpolator shape(-path.lag);
+        for (Lag k = std::max(centre - kModelReach, m_firstLag);
+             k <= std::min(centre + kModelReach, lastLag()); ++k) {
+            const double change =
+                sign * path.value * shape([&](Lag j) { return stimulus.shapeAt(j); }, k);
+            Complex& both = m_lags[static_cast<std::size_t>(k - m_firstLag)];
+            if (m_imaginary) {
+                both.imag(both.imag() + static_cast<float>(change));
+            } else {
+                both.real(both.real() + static_cast<float>(change));
+            }
+        }
+    }
+
 private:
-    const std::vector<Complex>& m_lags;
+    std::vector<Complex>& m_lags;
     Lag m_firstLag;
     bool m_imaginary;
 };
 
-struct StimulusFigures {
-    double energy = 0;
-    double meanPower = 0;
+bool nearAny(const std::vector<Peak>& paths, Lag lag) {
+    return std::any_of(paths.begin(), paths.end(), [&](const Peak& p) {
+        return std::abs(static_cast<double>(lag) - p.lag) <= static_cast<double>(kMainLobe);
+    });
+}
+
+// What a correlation peak at `lag` must exceed to be a path, with `paths` found already: the
+// noise, the strongest path's sidelobes and, within a path's main lobe, what modelling that path
+// leaves.
+double pathFloor(const std::vector<Peak>& paths, Lag lag, double noiseFloor) {
+    double floor = noiseFloor;
+    for (const Peak& p : paths) {
+        const bool near =
+            std::abs(static_cast<double>(lag) - p.lag) <= static_cast<double>(kMainLobe);
+        floor = std::max(floor, std::abs(p.value) * (near ? std::sqrt(fromDecibels(-kNearPathDb))
+                                                          : kSidelobeFloor));
+    }
+    return floor;
+}
+
+// The paths an input's correlation shows in [first, last], strongest first, found one at a time
+// and each taken out of `rest` before the next is looked for; after each, every path is refined
+// again with the others taken out, so that paths within each other's main lobes come apart.
+// A candidate must be the largest magnitude within its own main lobe, so that the flank of a
+// path too weak to count is never taken for one beside it.
+std::vector<Peak> findPaths(Correlation& rest, Lag first, Lag last, double noiseFloor,
+                            const StimulusFigures& stimulus) {
+    std::vector<Peak> paths;
+    while (paths.size() < kMaxPaths) {
+        std::optional<Lag> next;
+        double nextMagnitude = 0;
+        for (Lag k = first; k <= last; ++k) {
+            const double magnitude = std::abs(rest.at(k));
+            if (magnitude > nextMagnitude && magnitude > pathFloor(paths, k, noiseFloor) &&
+                rest.peaksAt(k, first, last)) {
+                next = k;
+                nextMagnitude = magnitude;
+            }
+        }
+        if (!next) {
+            break;
+        }
+        paths.push_back(rest.refine(static_cast<double>(*next)));
+        rest.addPath(paths.back(), -1.0, stimulus);
+        for (int pass = 0; pass < kJointPasses && paths.size() > 1; ++pass) {
+            for (Peak& path : paths) {
+                rest.addPath(path, 1.0, stimulus);
+                path = rest.refine(std::round(path.lag));
+                rest.addPath(path, -1.0, stimulus);
+            }
+        }
+        std::sort(paths.begin(), paths.end(), [](const Peak& a, const Peak& b) {
+            return std::abs(a.value) > std::abs(b.value);
+        });
+    }
+    return paths;
+}
+
+// The standard deviation of the correlation of noise, from the median magnitude over [first,
+// last]: a loop's few lags of peak do not move it. Every other lag is enough, as neighbours are
+// alike anyway.
+double noiseDeviation(const Correlation& correlation, Lag first, Lag last) {
+    std::vector<float> magnitudes;
+    magnitudes.reserve(static_cast<std::size_t>(last - first) / 2 + 1);
+    for (Lag k = first; k <= last; k += 2) {
+        magnitudes.push_back(static_cast<float>(std::abs(correlation.at(k))));
+    }
+    const auto middle = magnitudes.begin() + static_cast<Lag>(magnitudes.size() / 2);
+    std::nth_element(magnitudes.begin(), middle, magnitudes.end());
+    return *middle / 0.6745;
+}
+
+// What one input tells, judged alone, and what its verdict needs besides.
+struct InputJudgement {
+    CorrelationFindings findings;
+    std::vector<Peak> paths; // in recording lags
+    double leadPower = 0;
+    // The strongest correlation past the lags the recording holds whole, when it stands above
+    // the path floor and above the loop (if any).
+    bool strongerBeyond = false;
 };
 
-// Everything one input tells, judged alone.
-CorrelationFindings judgeInput(const Correlation& correlation, std::span<const float> samples,
-                               std::size_t stimulusLength, const StimulusFigures& stimulus,
-                               std::size_t quietLead) {
-    CorrelationFindings findings;
-    double leadPower = 0;
+// The lags an input is searched over: whole arrivals only, from the end of the quiet lead.
+struct SearchRange {
+    Lag first;
+    Lag last;
+};
+
+SearchRange searchRange(std::size_t recordingLength, std::size_t stimulusLength,
+                        std::size_t quietLead) {
+    return {static_cast<Lag>(quietLead),
+            static_cast<Lag>(recordingLength - stimulusLength) - kLagsReadAround};
+}
+
+// `rest` is the input's correlation, which the paths found are taken out of.
+InputJudgement judgeInput(Correlation rest, std::span<const float> samples,
+                          const StimulusFigures& stimulus, const AnalysisWindow& window) {
+    InputJudgement judged;
+    CorrelationFindings& findings = judged.findings;
+    const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
     for (float s : samples.first(quietLead)) {
-        leadPower += square(s);
+        judged.leadPower += square(s);
     }
-    leadPower /= static_cast<double>(quietLead);
-    findings.noiseFloorDbfs = decibels(leadPower);
+    judged.leadPower /= static_cast<double>(quietLead);
+    findings.noiseFloorDbfs = decibels(judged.leadPower);
     findings.clipped = std::any_of(samples.begin(), samples.end(),
                                    [](float s) { return std::abs(s) >= kNearFullScale; });
 
-    const auto first = static_cast<Lag>(quietLead);
-    const auto last = static_cast<Lag>(samples.size() - stimulusLength);
-    const Lag mainLag = *correlation.strongest(first, last, {});
-    const Lag nextLag = *correlation.strongest(first, last, {mainLag});
-    const Correlation::Peak main = correlation.refine(mainLag);
-    // Digital silence correlates to nothing at all: no confidence rather than 0 / 0.
-    findings.confidence =
-        main.value == 0.0 ? 0.0 : std::abs(main.value) / std::abs(correlation.at(nextLag));
+    const SearchRange range = searchRange(samples.size(), stimulus.samples.size(), quietLead);
+    const double noiseFloor = kNoisePeakRatio * noiseDeviation(rest, range.first, range.last);
+    const Lag strongestLag = *rest.strongest(range.first, range.last, [](Lag) { return true; });
+    judged.paths = findPaths(rest, range.first, range.last, noiseFloor, stimulus);
 
-    const Lag windowStart = std::clamp<Lag>(std::lround(main.lag), first, last);
+    // Confidence: the strongest path over whatever is left beyond every path's main lobe; with
+    // no path, the strongest lag over the strongest beyond its main lobe.
+    const Peak main = judged.paths.empty()
+                          ? Peak{static_cast<double>(strongestLag), rest.at(strongestLag)}
+                          : judged.paths.front();
+    const std::vector<Peak> excluded =
+        judged.paths.empty() ? std::vector<Peak>{main} : judged.paths;
+    const auto other =
+        rest.strongest(range.first, range.last, [&](Lag k) { return !nearAny(excluded, k); });
+    const double otherMagnitude = other ? std::abs(rest.at(*other)) : 0.0;
+    // Digital silence correlates to nothing at all: no confidence rather than 0 / 0.
+    findings.confidence = main.value == 0.0 ? 0.0 : std::abs(main.value) / otherMagnitude;
+
+    const double floor = std::max(noiseFloor, kSidelobeFloor * std::abs(main.value));
+    const auto beyond = rest.strongest(range.last + 1, rest.lastLag(), [](Lag) { return true; });
+    const double beyondMagnitude = beyond ? std::abs(rest.at(*beyond)) : 0.0;
+
+    findings.loopFound = !judged.paths.empty() && findings.confidence >= kMinimumConfidence;
+    judged.strongerBeyond =
+        beyondMagnitude > floor && (!findings.loopFound || beyondMagnitude > std::abs(main.value));
+    if (!findings.loopFound) {
+        judged.paths.clear();
+        findings.floatingInput = findings.noiseFloorDbfs >= kFloatingInputDbfs;
+        return judged;
+    }
+    const auto start = static_cast<double>(window.stimulusStart);
+    for (const Peak& path : judged.paths) {
+        findings.paths.push_back({path.lag - start,
+                                  2.0 * decibels(std::abs(path.value) / stimulus.energy),
+                                  path.value < 0 ? -1 : 1});
+    }
+    const SignalPath& loop = findings.paths.front();
+    findings.delaySamples = loop.delaySamples;
+    findings.polarity = loop.polarity;
+    findings.levelDb = loop.levelDb;
+    const double gain = std::abs(main.value) / stimulus.energy;
+    findings.snrDb = decibels(gain * gain * stimulus.meanPower / judged.leadPower);
+    if (findings.paths.size() > 1) {
+        findings.ghost =
+            GhostPath{findings.paths[1].delaySamples, findings.paths[1].levelDb - loop.levelDb};
+    }
+
+    const Lag windowStart = std::clamp<Lag>(std::lround(main.lag), range.first, range.last);
     double windowEnergy = 0;
-    for (float s : samples.subspan(static_cast<std::size_t>(windowStart), stimulusLength)) {
+    for (float s :
+         samples.subspan(static_cast<std::size_t>(windowStart), stimulus.samples.size())) {
         windowEnergy += square(s);
     }
     const double normaliser = std::sqrt(stimulus.energy * windowEnergy);
     // Interpolation can lift the peak a hair above what the integer window allows.
     findings.correlation =
         normaliser == 0.0 ? 0.0 : std::min(1.0, std::abs(main.value) / normaliser);
-
-    findings.loopFound = findings.confidence >= kMinimumConfidence;
-    if (!findings.loopFound) {
-        findings.floatingInput = findings.noiseFloorDbfs >= kFloatingInputDbfs;
-        return findings;
-    }
-    findings.delaySamples = main.lag;
-    findings.polarity = main.value < 0 ? -1 : 1;
-    const double gain = std::abs(main.value) / stimulus.energy;
-    findings.levelDb = 2.0 * decibels(gain);
-    findings.snrDb = decibels(gain * gain * stimulus.meanPower / leadPower);
-
-    const auto restLag = correlation.strongest(first, last, {mainLag, nextLag});
-    if (restLag && std::abs(correlation.at(nextLag)) >=
-                       kMinimumConfidence * std::abs(correlation.at(*restLag))) {
-        const Correlation::Peak ghost = correlation.refine(nextLag);
-        findings.ghost = GhostPath{ghost.lag, 2.0 * decibels(std::abs(ghost.value / main.value))};
-    }
-    return findings;
+    return judged;
 }
 
-// Loops first, the strongest of them; with none, the loudest input.
-bool describesBetter(const CorrelationFindings& a, const CorrelationFindings& b) {
-    if (a.loopFound != b.loopFound) {
-        return a.loopFound;
+// What the recording holds beyond the paths found, in blocks as long as the quiet lead: the
+// rest over the noise floor (dB) of the block that most exceeds what it may hold; none when
+// every block is within.
+struct Residual {
+    std::optional<double> unexplainedDb;
+    double largestModelBlock = 0; // the loop's own level, as block energy
+};
+
+Residual residualOf(std::span<const float> samples, const std::vector<Peak>& paths,
+                    const StimulusFigures& stimulus, std::size_t quietLead, double noisePower) {
+    const std::size_t length = samples.size();
+    const auto stimulusLength = static_cast<Lag>(stimulus.samples.size());
+    // What the paths bring, over the recording indices they reach.
+    const auto reach = [&](const Peak& path) {
+        return std::pair{
+            std::max<Lag>(static_cast<Lag>(std::floor(path.lag)) - kInterpolationHalfWidth,
+                          static_cast<Lag>(quietLead)),
+            std::min<Lag>(static_cast<Lag>(std::ceil(path.lag)) + stimulusLength +
+                              kInterpolationHalfWidth,
+                          static_cast<Lag>(length))};
+    };
+    Lag modelFrom = static_cast<Lag>(length);
+    Lag modelTo = 0;
+    for (const Peak& path : paths) {
+        modelFrom = std::min(modelFrom, reach(path).first);
+        modelTo = std::max(modelTo, reach(path).second);
     }
-    return a.loopFound ? a.levelDb > b.levelDb : a.noiseFloorDbfs > b.noiseFloorDbfs;
+    std::vector<double> model(static_cast<std::size_t>(std::max<Lag>(modelTo - modelFrom, 0)));
+    for (const Peak& path : paths) {
+        const double gain = path.value / stimulus.energy;
+        const Interpolator delayed(-path.lag);
+        const auto [from, to] = reach(path);
+        for (Lag n = from; n < to; ++n) {
+            model[static_cast<std::size_t>(n - modelFrom)] +=
+                gain * delayed([&](Lag j) { return stimulus.sample(j); }, n);
+        }
+    }
+    const auto modelAt = [&](std::size_t n) {
+        const auto at = static_cast<Lag>(n) - modelFrom;
+        return at >= 0 && at < static_cast<Lag>(model.size()) ? model[static_cast<std::size_t>(at)]
+                                                              : 0.0;
+    };
+
+    const std::size_t blocks = std::max<std::size_t>(1, (length - quietLead) / quietLead);
+    std::vector<double> restEnergy(blocks, 0.0);
+    std::vector<double> modelEnergy(blocks, 0.0);
+    std::vector<std::size_t> blockLength(blocks, 0);
+    for (std::size_t n = quietLead; n < length; ++n) {
+        const std::size_t b = std::min(blocks - 1, (n - quietLead) / quietLead);
+        const double modelled = modelAt(n);
+        restEnergy[b] += square(samples[n] - modelled);
+        modelEnergy[b] += square(modelled);
+        ++blockLength[b];
+    }
+
+    Residual residual;
+    residual.largestModelBlock = *std::max_element(modelEnergy.begin(), modelEnergy.end());
+    double worstExcess = 1.0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double noise = noisePower * static_cast<double>(blockLength[b]);
+        const double nearbyModel = std::max({modelEnergy[b], b > 0 ? modelEnergy[b - 1] : 0.0,
+                                             b + 1 < blocks ? modelEnergy[b + 1] : 0.0});
+        const double allowed =
+            fromDecibels(kNoiseMarginDb) * noise + fromDecibels(-kModelErrorDb) * nearbyModel;
+        if (restEnergy[b] > worstExcess * allowed) {
+            worstExcess = restEnergy[b] / allowed;
+            residual.unexplainedDb = decibels(restEnergy[b] / noise);
+        }
+    }
+    return residual;
+}
+
+// Loops first, the strongest of them; with none, an input where something stronger than the
+// window holds may be arriving, then the loudest input.
+bool describesBetter(const InputJudgement& a, const InputJudgement& b) {
+    if (a.findings.loopFound != b.findings.loopFound) {
+        return a.findings.loopFound;
+    }
+    if (a.findings.loopFound) {
+        return a.findings.levelDb > b.findings.levelDb;
+    }
+    if (a.strongerBeyond != b.strongerBeyond) {
+        return a.strongerBeyond;
+    }
+    return a.findings.noiseFloorDbfs > b.findings.noiseFloorDbfs;
+}
+
+ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> samples,
+                        const StimulusFigures& stimulus, const AnalysisWindow& window) {
+    const CorrelationFindings& findings = judged.findings;
+    const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
+    const SearchRange range = searchRange(samples.size(), stimulus.samples.size(), quietLead);
+    // Every delay up to here shows whole.
+    const auto wholeUpTo = static_cast<std::size_t>(range.last) - window.stimulusStart;
+    const bool searchedAll = wholeUpTo >= window.longestDelay;
+    const VerdictReason longer{VerdictReason::LoopLongerThanWindow,
+                               static_cast<double>(window.longestDelay)};
+    if (!findings.loopFound) {
+        return {Verdict::NoResult,
+                {judged.strongerBeyond && searchedAll
+                     ? longer
+                     : VerdictReason{VerdictReason::NothingCameBack}}};
+    }
+    if (findings.delaySamples > static_cast<double>(window.longestDelay) ||
+        (judged.strongerBeyond && searchedAll)) {
+        return {Verdict::NoResult, {longer}};
+    }
+
+    ResultVerdict verdict{Verdict::Doubtful, {}};
+    if (findings.paths.size() > 1 &&
+        findings.paths[0].levelDb - findings.paths[1].levelDb < kAmbiguityDb) {
+        verdict.reasons.push_back(
+            {VerdictReason::AmbiguousPaths, findings.paths[0].levelDb - findings.paths[1].levelDb});
+    }
+    const double noisePower = std::max(judged.leadPower, kDigitalSilencePower);
+    const Residual residual = residualOf(samples, judged.paths, stimulus, quietLead, noisePower);
+    if (residual.unexplainedDb) {
+        verdict.reasons.push_back({VerdictReason::SignalUnexplained, *residual.unexplainedDb});
+    }
+
+    // How far the recording has watched: every delay at which a path within kAmbiguityDb of the
+    // loop would have left a head that stands out of the residual of the block it falls in (or
+    // of either of the two it straddles).
+    const double loopGain = std::abs(judged.paths.front().value) / stimulus.energy;
+    const double rivalPower = square(loopGain) * fromDecibels(-kAmbiguityDb);
+    const double blockAllowance =
+        (fromDecibels(kNoiseMarginDb) - 1.0) * noisePower * static_cast<double>(quietLead) +
+        fromDecibels(-kModelErrorDb) * residual.largestModelBlock;
+    const std::size_t head = stimulus.headHolding(2.0 * blockAllowance / rivalPower)
+                                 .value_or(stimulus.samples.size() + kLagsReadAround);
+    std::size_t watched = samples.size() > window.stimulusStart + head
+                              ? samples.size() - window.stimulusStart - head
+                              : 0;
+    if (judged.strongerBeyond) {
+        watched = std::min(watched, wholeUpTo);
+    }
+    if (watched < window.longestDelay) {
+        verdict.reasons.push_back({VerdictReason::RecordingCutShort, static_cast<double>(watched)});
+    }
+    if (verdict.reasons.empty()) {
+        verdict.verdict = Verdict::Verified;
+    }
+    return verdict;
 }
 
 AnalysisError checkInputs(const Stimulus& stimulus, std::span<const std::span<const float>> inputs,
-                          std::size_t quietLead) {
-    if (stimulus.samples.empty()) {
+                          const AnalysisWindow& window) {
+    if (stimulus.samples.empty() || stimulus.shape.size() != 2 * kStimulusShapeLags + 1) {
         return AnalysisError::NoStimulus;
     }
     if (inputs.empty()) {
         return AnalysisError::NoInputs;
     }
-    if (quietLead == 0) {
+    if (window.shortestDelay == 0) {
         return AnalysisError::NoQuietLead;
     }
-    const std::size_t stimulusLength = stimulus.samples.size();
+    const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
+    const std::size_t needed = quietLead + kMinimumSearchLags + stimulus.samples.size() +
+                               static_cast<std::size_t>(kLagsReadAround);
     for (std::span<const float> input : inputs) {
-        if (input.size() < stimulusLength || input.size() - stimulusLength < quietLead ||
-            input.size() - stimulusLength - quietLead < kMinimumSearchLags) {
+        if (quietLead < window.stimulusStart || needed < quietLead || input.size() < needed) {
             return AnalysisError::RecordingTooShort;
         }
         if (!std::all_of(input.begin(), input.end(), [](float s) { return std::isfinite(s); })) {
@@ -275,39 +635,39 @@ AnalysisError checkInputs(const Stimulus& stimulus, std::span<const std::span<co
     return AnalysisError::None;
 }
 
-CorrelationFindings analyseChecked(std::span<const float> stimulus,
+CorrelationAnalysis analyseChecked(const Stimulus& stimulus,
                                    std::span<const std::span<const float>> inputs,
-                                   std::size_t quietLead) {
-    StimulusFigures figures;
-    for (float s : stimulus) {
-        figures.energy += square(s);
-    }
-    figures.meanPower = figures.energy / static_cast<double>(stimulus.size());
+                                   const AnalysisWindow& window) {
+    PairCorrelator correlator(stimulus.samples);
+    const StimulusFigures figures(stimulus);
 
     std::size_t longest = 0;
     for (std::span<const float> input : inputs) {
         longest = std::max(longest, input.size());
     }
-    const Lag firstLag = static_cast<Lag>(quietLead) - kLagsReadAround;
-    const Lag lastLag = static_cast<Lag>(longest - stimulus.size()) + kLagsReadAround;
-    PairCorrelator correlator(stimulus, firstLag, lastLag);
+    const Lag firstLag =
+        static_cast<Lag>(window.stimulusStart + window.shortestDelay) - kLagsReadAround;
+    // Past the lags whole arrivals show at, as far as half the stimulus: what may be arriving
+    // beyond the window.
+    const Lag lastLag = static_cast<Lag>(longest - stimulus.samples.size() / 2);
 
-    CorrelationFindings best;
+    InputJudgement best;
     for (std::size_t pair = 0; pair < inputs.size(); pair += 2) {
         const bool both = pair + 1 < inputs.size();
-        const std::vector<Complex>& lags =
-            correlator.correlate(inputs[pair], both ? inputs[pair + 1] : std::span<const float>{});
+        std::vector<Complex>& lags = correlator.correlate(
+            inputs[pair], both ? inputs[pair + 1] : std::span<const float>{}, firstLag, lastLag);
         for (std::size_t index = pair; index < (both ? pair + 2 : pair + 1); ++index) {
-            const Correlation correlation(lags, firstLag, index != pair);
-            CorrelationFindings candidate =
-                judgeInput(correlation, inputs[index], stimulus.size(), figures, quietLead);
-            candidate.input = static_cast<int>(index);
+            InputJudgement candidate = judgeInput(Correlation(lags, firstLag, index != pair),
+                                                  inputs[index], figures, window);
+            candidate.findings.input = static_cast<int>(index);
             if (index == 0 || describesBetter(candidate, best)) {
-                best = candidate;
+                best = std::move(candidate);
             }
         }
     }
-    return best;
+    const auto chosen = static_cast<std::size_t>(best.findings.input);
+    ResultVerdict verdict = verdictOf(best, inputs[chosen], figures, window);
+    return {std::move(best.findings), std::move(verdict)};
 }
 
 } // namespace
@@ -328,18 +688,23 @@ bool CorrelationFindings::has(Diagnosis diagnosis) const {
     return false;
 }
 
-CorrelationFindings analyseRecording(const Stimulus& stimulus,
+std::size_t recordingNeeded(const AnalysisWindow& window, std::size_t stimulusLength) {
+    return window.stimulusStart + window.longestDelay + stimulusLength +
+           static_cast<std::size_t>(kLagsReadAround);
+}
+
+CorrelationAnalysis analyseRecording(const Stimulus& stimulus,
                                      std::span<const std::span<const float>> inputs,
-                                     std::size_t quietLead) noexcept {
-    CorrelationFindings findings;
-    findings.error = checkInputs(stimulus, inputs, quietLead);
-    if (findings.error != AnalysisError::None) {
-        return findings;
+                                     const AnalysisWindow& window) noexcept {
+    CorrelationAnalysis analysis;
+    analysis.findings.error = checkInputs(stimulus, inputs, window);
+    if (analysis.findings.error == AnalysisError::None) {
+        try {
+            return analyseChecked(stimulus, inputs, window);
+        } catch (const std::bad_alloc&) {
+            analysis.findings.error = AnalysisError::OutOfMemory;
+        }
     }
-    try {
-        return analyseChecked(stimulus.samples, inputs, quietLead);
-    } catch (const std::bad_alloc&) {
-        findings.error = AnalysisError::OutOfMemory;
-        return findings;
-    }
+    analysis.verdict = {Verdict::NoResult, {{VerdictReason::RecordingUnusable}}};
+    return analysis;
 }

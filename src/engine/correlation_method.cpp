@@ -1,55 +1,80 @@
 #include "engine/correlation_method.h"
 
-#include "engine/correlation.h"
-
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <span>
 #include <vector>
 
 namespace {
 
 // Silence before the sweep, for the noise floor: 20 ms, and never less than one buffer.
-std::size_t silenceBefore(const StreamSnapshot& stream, double sampleRate) {
-    return std::max<std::size_t>(static_cast<std::size_t>(stream.frames),
-                                 static_cast<std::size_t>(std::max(sampleRate, 0.0) * 0.02));
-}
-
-// The longest round trip looked for: one second, as the threshold method allows.
-std::size_t longestDelay(double sampleRate) {
-    return static_cast<std::size_t>(std::clamp(sampleRate, 1.0, 1e6));
-}
+constexpr double kSilenceSeconds = 0.02;
 
 } // namespace
 
+CorrelationMethod::CorrelationMethod(double maxLatencySeconds)
+    : m_maxLatencySeconds(maxLatencySeconds > 0 && maxLatencySeconds <= kLongestMaxLatencySeconds
+                              ? maxLatencySeconds
+                              : kDefaultMaxLatencySeconds) {}
+
 void CorrelationMethod::prepare(const StreamSnapshot& stream, double sampleRate) {
-    m_sweep = makeStimulus(sampleRate);
-    m_silence = silenceBefore(stream, sampleRate);
+    m_refusal.reset();
+    m_sweep = {};
+    m_window = {};
+    m_switches = 0;
+    // Every figure below is sized from the rate and the buffer size the driver reported, so
+    // both are checked before any is converted or sizes memory.
+    if (!(sampleRate >= kLowestStimulusRate && sampleRate <= kHighestStimulusRate)) {
+        m_refusal = {VerdictReason::RateUnsupported, sampleRate};
+        return;
+    }
+    const auto longestDelay = static_cast<std::size_t>(std::ceil(m_maxLatencySeconds * sampleRate));
+    if (stream.frames <= 0) {
+        m_refusal = {VerdictReason::SizeUnsupported, static_cast<double>(stream.frames)};
+        return;
+    }
     // No round trip is shorter than one buffer: the host hands over what it wrote a switch
-    // later at the earliest, so the silence and one buffer after it hold no stimulus.
-    m_quietLead = m_silence + static_cast<std::size_t>(stream.frames);
-    m_switches = switchLimit(stream, sampleRate);
+    // later at the earliest.
+    const auto frames = static_cast<std::size_t>(stream.frames);
+    if (frames > longestDelay) {
+        m_refusal = {VerdictReason::LoopLongerThanWindow, static_cast<double>(longestDelay)};
+        return;
+    }
+    m_direction =
+        m_direction == SweepDirection::Rising ? SweepDirection::Falling : SweepDirection::Rising;
+    m_sweep = makeStimulus(sampleRate, m_direction);
+    if (m_sweep.samples.empty()) {
+        m_refusal = {VerdictReason::RecordingUnusable};
+        return;
+    }
+    const auto silence = static_cast<std::size_t>(sampleRate * kSilenceSeconds);
+    m_window = {std::max(frames, silence), frames, longestDelay};
+    const std::size_t length = recordingNeeded(m_window, m_sweep.samples.size());
+    m_switches = static_cast<std::int64_t>((length + frames - 1) / frames) + 1;
 }
 
-std::int64_t CorrelationMethod::switchLimit(const StreamSnapshot& stream, double sampleRate) const {
-    if (stream.frames <= 0) {
-        return 1;
-    }
-    const std::size_t length = m_silence + m_sweep.samples.size() + longestDelay(sampleRate);
-    return static_cast<std::int64_t>((length + static_cast<std::size_t>(stream.frames) - 1) /
-                                     static_cast<std::size_t>(stream.frames)) +
-           1;
+std::int64_t CorrelationMethod::switchLimit(const StreamSnapshot&, double) const {
+    return m_switches;
 }
 
 SwitchVerdict CorrelationMethod::onSwitch(const StreamSnapshot& stream, int half,
                                           std::int32_t index, std::int32_t, double) {
+    if (index == 0) {
+        // The other half still holds whatever played before arming, and plays it now: silence
+        // it too, for the quiet lead's sake.
+        for (std::int32_t k = 0; k < stream.numOutputs; ++k) {
+            std::memset(stream.output(k, 1 - half), 0, stream.halfBytes());
+        }
+    }
     const auto start = static_cast<std::size_t>(index) * static_cast<std::size_t>(stream.frames);
+    const std::size_t silence = m_window.stimulusStart;
     for (std::int32_t k = 0; k < stream.numOutputs; ++k) {
         void* out = stream.output(k, half);
         for (std::int32_t j = 0; j < stream.frames; ++j) {
-            const std::size_t at = start + static_cast<std::size_t>(j) - m_silence;
+            const std::size_t at = start + static_cast<std::size_t>(j) - silence;
             const bool playing =
-                start + static_cast<std::size_t>(j) >= m_silence && at < m_sweep.samples.size();
+                start + static_cast<std::size_t>(j) >= silence && at < m_sweep.samples.size();
             writeNormalised(out, j, playing ? m_sweep.samples[at] : 0.0, stream.layout);
         }
     }
@@ -57,20 +82,32 @@ SwitchVerdict CorrelationMethod::onSwitch(const StreamSnapshot& stream, int half
                                                  : SwitchVerdict{SwitchVerdict::Continue};
 }
 
-void CorrelationMethod::describe(MeasurementResult& result, const Recording& recording) const {
+CorrelationAnalysis CorrelationMethod::analyse(const Recording& recording,
+                                               std::size_t length) const {
     std::vector<std::span<const float>> inputs;
     for (const std::vector<float>& input : recording.inputs) {
-        inputs.emplace_back(input.data(), recording.length);
+        inputs.emplace_back(input.data(), std::min(length, input.size()));
     }
-    // The analysis times from the sweep's first sample; the round trip counts from switch 0.
-    CorrelationFindings findings = analyseRecording(m_sweep, inputs, m_quietLead);
-    const auto silence = static_cast<double>(m_silence);
-    findings.delaySamples -= silence;
-    if (findings.ghost) {
-        findings.ghost->delaySamples -= silence;
+    return analyseRecording(m_sweep, inputs, m_window);
+}
+
+void CorrelationMethod::describe(MeasurementResult& result, const Recording& recording) const {
+    if (m_refusal) {
+        result.verdict = {Verdict::NoResult, {*m_refusal}};
+        return;
     }
-    if (findings.loopFound) {
-        result.latencySamples = findings.delaySamples;
+    CorrelationAnalysis analysis = analyse(recording, recording.length);
+    if (analysis.verdict.verdict != Verdict::NoResult) {
+        result.latencySamples = analysis.findings.delaySamples;
     }
-    result.correlation = findings;
+    result.correlation = std::move(analysis.findings);
+    result.verdict = std::move(analysis.verdict);
+}
+
+bool CorrelationMethod::complete(const Recording& recording, std::size_t recorded) const {
+    // Until every round trip searched has begun to come back, a stronger path may still arrive.
+    if (m_refusal || recorded < m_window.stimulusStart + m_window.longestDelay) {
+        return false;
+    }
+    return analyse(recording, recorded).verdict.verified();
 }

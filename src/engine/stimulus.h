@@ -2,7 +2,7 @@
 // The correlation method's test signal, made when a measurement is armed and played sample by
 // sample from the buffer-switch callback.
 //
-// It is a linear sweep from 1 % to 42 % of the sample rate, 0.1 s long, with raised-cosine
+// It is a linear sweep between 1 % and 42 % of the sample rate, 0.1 s long, with raised-cosine
 // fades over its first and last fifth, peaking at the pulse's level (half of full scale).
 // Why a sweep and not a maximum-length sequence:
 // - All of its energy lies below the ~0.45 fs edge of converter filters, so they pass it
@@ -20,17 +20,38 @@
 //   the correlation; inverted polarity simply makes the peak negative.
 // - 0.1 s is 4410 to 19200 samples at 44.1 to 192 kHz: ample gain (a -60 dB loop under
 //   -80 dBFS noise still correlates over 40 dB above the noise) and a short capture.
+//
+// The sweep rises or falls. A falling sweep is the rising one played backwards: the same band,
+// crest factor and autocorrelation, hence the same sidelobes and the same exactness between
+// samples, but its correlation with the rising one is smeared over twice the sweep's length and
+// stays more than 30 dB below either's own peak. Consecutive runs alternate, so that the echo
+// of the run before, still coming back on a long loop, is not taken for this run's loop.
 
 #include <cstddef>
 #include <vector>
 
+enum class SweepDirection { Rising, Falling };
+
+// Beyond kStimulusMainLobe samples from its peak, the stimulus's autocorrelation stays
+// kStimulusSidelobeDb below the peak at every rate: correlation found further away is another
+// path or noise.
+inline constexpr std::size_t kStimulusMainLobe = 48;
+inline constexpr double kStimulusSidelobeDb = -60;
+// The lags on either side of the peak over which the autocorrelation is kept.
+inline constexpr std::size_t kStimulusShapeLags = 128;
+
 struct Stimulus {
     std::vector<float> samples; // full-scale-normalised: +-1 is full scale
+    // The autocorrelation over its peak, from lag -kStimulusShapeLags to kStimulusShapeLags:
+    // the shape every path's correlation peak takes.
+    std::vector<double> shape;
 };
 
-// Beyond this many samples from its peak, the stimulus's autocorrelation stays at least 60 dB
-// below the peak at every rate: correlation found further away is another path or noise.
-inline constexpr std::size_t kStimulusMainLobe = 48;
+// The rates a stimulus can be made for, in Hz.
+inline constexpr double kLowestStimulusRate = 8000;
+inline constexpr double kHighestStimulusRate = 768000;
 
-// No samples when the rate is not between 8 and 768 kHz, or when memory is short.
-Stimulus makeStimulus(double sampleRate) noexcept;
+// No samples when the rate is not between kLowestStimulusRate and kHighestStimulusRate, or when
+// memory is short.
+Stimulus makeStimulus(double sampleRate,
+                      SweepDirection direction = SweepDirection::Rising) noexcept;

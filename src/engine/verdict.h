@@ -23,6 +23,12 @@ struct VerdictReason {
         SignalUnexplained,    // doubtful: value = what is left over the noise floor, in dB
         Dropout,              // doubtful: value = periods lost or repeated during the run, at least
         InputsNeverQuiet,     // no result: value = the quietest the inputs fell, in dBFS
+        RecordingCutShort,    // doubtful: value = the longest round trip the recording watched,
+                              // in samples, short of the longest searched
+        RecordingUnusable,    // no result: the recording holds values that are not numbers, or
+                              // memory ran short analysing it
+        RateUnsupported,      // no result: value = the sample rate, in Hz
+        SizeUnsupported,      // no result: value = the buffer size, in samples
     };
     Kind kind;
     double value = 0; // in the unit the kind names; 0 where it names none
@@ -40,7 +46,9 @@ struct ResultVerdict {
 // Whether a reason of this kind means there is no latency at all; the others only doubt one.
 constexpr bool meansNoResult(VerdictReason::Kind kind) {
     return kind == VerdictReason::NothingCameBack || kind == VerdictReason::LoopLongerThanWindow ||
-           kind == VerdictReason::NotThePulse || kind == VerdictReason::InputsNeverQuiet;
+           kind == VerdictReason::NotThePulse || kind == VerdictReason::InputsNeverQuiet ||
+           kind == VerdictReason::RecordingUnusable || kind == VerdictReason::RateUnsupported ||
+           kind == VerdictReason::SizeUnsupported;
 }
 
 // The verdict that `reasons` and the presence of a latency make: no latency is no result, with

@@ -1,7 +1,8 @@
 // The correlation analysis on synthetic recordings with known answers: the stimulus through a
-// band-limited fractional delay, with and without a converter's linear-phase low-pass, at loop
-// gains from 0 to -60 dB under -80 dBFS noise, inverted, with a ghost path, clipped, and with no
-// loop at all.
+// band-limited fractional delay (with and without a converter's linear-phase low-pass), at loop
+// gains from 0 to -80 dB under noise, inverted, with second paths, slips of the timeline,
+// echoes of the other sweep, clipping, loops near and past the end of the window, and prefixes
+// of a recording that is still growing.
 
 #include "engine/correlation.h"
 #include "engine/sample_format.h"
@@ -19,170 +20,349 @@
 
 namespace {
 
-constexpr std::size_t kQuietLead = 256;
-constexpr double kDelay = 400; // the quiet lead stays clear of the delay filter's 64 taps
-
 double fromDb(double db) {
     return std::pow(10.0, db / 20.0);
 }
 
 struct Path {
-    double delay;
+    double delay; // the round trip, from the stimulus's start
     double gainDb;
     int polarity = 1;
 };
 
-struct Input {
-    std::vector<Path> paths;
-    std::optional<double> noiseDbfs; // RMS of Gaussian noise
-    double cutoff = 0.5;             // of the rate; under 0.5, a converter's low-pass as well
+// A recording as the driver would hand it over, in the method's layout: `start` samples of
+// silence before the stimulus, round trips from `shortest` to `longest` searched.
+struct Scene {
+    std::vector<Path> paths{};
+    std::optional<double> noiseDbfs{}; // RMS of Gaussian noise
+    double cutoff = 0.5;               // of the rate; under 0.5, a converter's low-pass as well
+    double rate = 48000;
+    std::size_t longest = 12000;
+    // From recording index slipAt on, everything arrives slipBy samples later: a period lost or
+    // repeated, a latency that changed.
+    double slipAt = 0;
+    double slipBy = 0;
+    // The other sweep (a run before) arriving at recording index echoAt, at this gain.
+    std::optional<double> echoDb{};
+    double echoAt = 0;
+    // A foreign tone of this level (dBFS peak) over the whole recording after the quiet lead.
+    std::optional<double> toneDbfs{};
+    SweepDirection direction = SweepDirection::Rising;
+
+    std::size_t start() const { return static_cast<std::size_t>(rate / 50); }
+    AnalysisWindow window() const { return {start(), 256, longest}; }
 };
 
-// What the driver would hand over: every path through a fractional delay of 128 Kaiser-windowed
-// sinc taps (not the analysis's own interpolation), then noise and saturation at full scale.
-// With a cut-off under 0.5 the delay is also a linear-phase low-pass centred on it, so its group
-// delay is part of the delay.
-std::vector<float> record(const Stimulus& stimulus, const Input& input, std::uint64_t seed) {
+// Adds `signal` delayed by `delay` samples, through a fractional delay of 128 Kaiser-windowed
+// sinc taps (not the analysis's own interpolation); with a cut-off under 0.5 it is also a
+// linear-phase low-pass centred on the delay.
+void addDelayed(std::vector<double>& mix, const std::vector<float>& signal, double delay,
+                double gain, double cutoff) {
     constexpr int halfWidth = 64;
-    std::vector<double> mix(stimulus.samples.size() + 1000, 0.0);
-    for (const Path& path : input.paths) {
-        const double whole = std::floor(path.delay);
-        std::vector<double> taps; // onto output whole + m + j for input m
-        for (int j = 1 - halfWidth; j <= halfWidth; ++j) {
-            const double x = j - (path.delay - whole);
-            const double r = x / halfWidth;
-            const double window =
-                std::cyl_bessel_i(0.0, 9.0 * std::sqrt(1.0 - r * r)) / std::cyl_bessel_i(0.0, 9.0);
-            const double sinc = x == 0.0 ? 2.0 * input.cutoff
-                                         : std::sin(2.0 * std::numbers::pi * input.cutoff * x) /
-                                               (std::numbers::pi * x);
-            taps.push_back(path.polarity * fromDb(path.gainDb) * sinc * window);
-        }
-        for (std::size_t m = 0; m < stimulus.samples.size(); ++m) {
-            for (std::size_t t = 0; t < taps.size(); ++t) {
-                mix[static_cast<std::size_t>(whole) + m + t + 1 - halfWidth] +=
-                    stimulus.samples[m] * taps[t];
+    const double whole = std::floor(delay);
+    std::vector<double> taps;
+    for (int j = 1 - halfWidth; j <= halfWidth; ++j) {
+        const double x = j - (delay - whole);
+        const double r = x / halfWidth;
+        const double window =
+            std::cyl_bessel_i(0.0, 9.0 * std::sqrt(1.0 - r * r)) / std::cyl_bessel_i(0.0, 9.0);
+        const double sinc =
+            x == 0.0 ? 2.0 * cutoff
+                     : std::sin(2.0 * std::numbers::pi * cutoff * x) / (std::numbers::pi * x);
+        taps.push_back(gain * sinc * window);
+    }
+    for (std::size_t m = 0; m < signal.size(); ++m) {
+        for (std::size_t t = 0; t < taps.size(); ++t) {
+            const auto at = static_cast<std::ptrdiff_t>(whole) +
+                            static_cast<std::ptrdiff_t>(m + t) + 1 - halfWidth;
+            if (at >= 0 && at < static_cast<std::ptrdiff_t>(mix.size())) {
+                mix[static_cast<std::size_t>(at)] += signal[m] * taps[t];
             }
         }
     }
+}
+
+std::vector<float> record(const Scene& scene, const Stimulus& stimulus, std::uint64_t seed) {
+    const std::size_t length = recordingNeeded(scene.window(), stimulus.samples.size());
+    std::vector<double> arriving(length + 2 * stimulus.samples.size(), 0.0);
+    for (const Path& path : scene.paths) {
+        addDelayed(arriving, stimulus.samples, static_cast<double>(scene.start()) + path.delay,
+                   path.polarity * fromDb(path.gainDb), scene.cutoff);
+    }
+    std::vector<double> mix(length, 0.0);
+    for (std::size_t i = 0; i < length; ++i) {
+        const double from = i < scene.slipAt ? static_cast<double>(i) : i - scene.slipBy;
+        mix[i] = from < 0 ? 0.0 : arriving[static_cast<std::size_t>(from)];
+    }
+    if (scene.echoDb) {
+        const Stimulus other = makeStimulus(scene.rate, scene.direction == SweepDirection::Rising
+                                                            ? SweepDirection::Falling
+                                                            : SweepDirection::Rising);
+        addDelayed(mix, other.samples, scene.echoAt, fromDb(*scene.echoDb), scene.cutoff);
+    }
     std::mt19937_64 random(seed);
-    std::normal_distribution<double> noise(0.0, fromDb(input.noiseDbfs.value_or(0.0)));
+    std::normal_distribution<double> noise(0.0, fromDb(scene.noiseDbfs.value_or(0.0)));
     std::vector<float> samples;
-    for (double v : mix) {
-        const double noisy = input.noiseDbfs ? v + noise(random) : v;
-        samples.push_back(static_cast<float>(std::clamp(noisy, -1.0, 1.0)));
+    for (std::size_t i = 0; i < length; ++i) {
+        double v = mix[i] + (scene.noiseDbfs ? noise(random) : 0.0);
+        if (scene.toneDbfs && i >= scene.window().stimulusStart + 256) {
+            v += fromDb(*scene.toneDbfs) * std::sin(0.0123 * static_cast<double>(i));
+        }
+        samples.push_back(static_cast<float>(std::clamp(v, -1.0, 1.0)));
     }
     return samples;
 }
 
-CorrelationFindings analyse(const Stimulus& stimulus, const std::vector<Input>& inputs,
-                            std::uint64_t seed = 1) {
+// The analysis of `inputs` scenes (one per input), or of the first `prefix` samples of each.
+CorrelationAnalysis analyse(const std::vector<Scene>& inputs, std::uint64_t seed = 1,
+                            std::size_t prefix = SIZE_MAX) {
+    const Scene& first = inputs.front();
+    const Stimulus stimulus = makeStimulus(first.rate, first.direction);
     std::vector<std::vector<float>> channels;
-    for (const Input& input : inputs) {
-        channels.push_back(record(stimulus, input, seed++));
+    std::vector<std::span<const float>> spans;
+    for (const Scene& scene : inputs) {
+        channels.push_back(record(scene, stimulus, seed++));
     }
-    const std::vector<std::span<const float>> spans(channels.begin(), channels.end());
-    return analyseRecording(stimulus, spans, kQuietLead);
+    for (const std::vector<float>& channel : channels) {
+        spans.emplace_back(channel.data(), std::min(prefix, channel.size()));
+    }
+    return analyseRecording(stimulus, spans, first.window());
 }
 
-struct Scene {
+struct LoopSetup {
     double rate;
     double gainDb;
     int polarity;
-    std::optional<double> noiseDbfs; // on every input
+    std::optional<double> noiseDbfs;
     int inputs;
     int loopInput;
-    std::optional<Path> ghost; // beside the loop, on its input
 };
 
-struct LoopCase : Scene {
-    double fraction;
+struct CleanCase : LoopSetup {
+    SweepDirection direction;
+    double delay;
     double cutoff;
 };
 
-class Loop : public ::testing::TestWithParam<LoopCase> {};
+class CleanLoop : public ::testing::TestWithParam<CleanCase> {};
 
-TEST_P(Loop, DelayToAFewHundredthsOfASampleAndEveryFigureOfThePath) {
-    const LoopCase c = GetParam();
-    const Stimulus stimulus = makeStimulus(c.rate);
-    std::vector<Input> inputs(static_cast<std::size_t>(c.inputs), Input{{}, c.noiseDbfs});
-    Input& loop = inputs[static_cast<std::size_t>(c.loopInput)];
-    loop = {{{kDelay + c.fraction, c.gainDb, c.polarity}}, c.noiseDbfs, c.cutoff};
-    if (c.ghost) {
-        loop.paths.push_back(*c.ghost);
-    }
-    const CorrelationFindings found = analyse(stimulus, inputs);
+// Clean loops are verified, with no second path and every figure right; without noise, to a
+// ten-thousandth of a sample.
+TEST_P(CleanLoop, VerifiedWithOnePathAndEveryFigure) {
+    const CleanCase c = GetParam();
+    Scene silent{.noiseDbfs = c.noiseDbfs, .rate = c.rate, .direction = c.direction};
+    std::vector<Scene> inputs(static_cast<std::size_t>(c.inputs), silent);
+    Scene& loop = inputs[static_cast<std::size_t>(c.loopInput)];
+    loop.paths = {{c.delay, c.gainDb, c.polarity}};
+    loop.cutoff = c.cutoff;
+    const CorrelationAnalysis analysis = analyse(inputs);
+    const CorrelationFindings& found = analysis.findings;
 
     ASSERT_EQ(found.error, AnalysisError::None);
     ASSERT_TRUE(found.loopFound);
+    EXPECT_EQ(analysis.verdict.verdict, Verdict::Verified);
+    EXPECT_TRUE(analysis.verdict.reasons.empty());
     EXPECT_EQ(found.input, c.loopInput);
-    EXPECT_NEAR(found.delaySamples, kDelay + c.fraction, 0.05);
+    EXPECT_NEAR(found.delaySamples, c.delay, c.noiseDbfs ? 0.05 : 1e-4);
+    EXPECT_EQ(found.paths.size(), 1u);
+    EXPECT_FALSE(found.has(Diagnosis::Ghost));
     EXPECT_EQ(found.polarity, c.polarity);
     EXPECT_EQ(found.has(Diagnosis::InvertedPolarity), c.polarity < 0);
-    // The stimulus peaks at the pulse's level.
-    const bool clips = c.gainDb + 20.0 * std::log10(std::ldexp(kPulseLevel, -31)) > 0.0;
-    EXPECT_EQ(found.has(Diagnosis::Clipping), clips);
-    if (!clips) {
-        EXPECT_NEAR(found.levelDb, c.gainDb, 0.1);
-    }
+    EXPECT_FALSE(found.has(Diagnosis::Clipping));
+    EXPECT_NEAR(found.levelDb, c.gainDb, 0.1);
     if (c.noiseDbfs) {
         EXPECT_NEAR(found.noiseFloorDbfs, *c.noiseDbfs, 1.5);
-        if (!clips) {
-            double power = 0;
-            for (float s : stimulus.samples) {
-                power += double{s} * s / static_cast<double>(stimulus.samples.size());
-            }
-            EXPECT_NEAR(found.snrDb, c.gainDb + 10.0 * std::log10(power) - *c.noiseDbfs, 1.5);
+        const Stimulus stimulus = makeStimulus(c.rate);
+        double power = 0;
+        for (float s : stimulus.samples) {
+            power += double{s} * s / static_cast<double>(stimulus.samples.size());
         }
+        EXPECT_NEAR(found.snrDb, c.gainDb + 10.0 * std::log10(power) - *c.noiseDbfs, 1.5);
     } else { // a digital loop: nothing but the stimulus's own autocorrelation beyond the peak
-        EXPECT_EQ(found.noiseFloorDbfs, -INFINITY);
+        EXPECT_LT(found.noiseFloorDbfs, -100); // what a loop shorter than 256 + 64 rings before
         EXPECT_GT(found.confidence, 1000);
         EXPECT_GT(found.correlation, 0.9999);
-    }
-    ASSERT_EQ(found.has(Diagnosis::Ghost), c.ghost.has_value());
-    if (c.ghost) {
-        EXPECT_NEAR(found.ghost->delaySamples, c.ghost->delay, 0.05);
-        EXPECT_NEAR(found.ghost->levelDb, c.ghost->gainDb - c.gainDb, 0.5);
     }
     EXPECT_FALSE(found.floatingInput);
 }
 
-std::vector<LoopCase> loopCases() {
-    const Scene scenes[] = {
-        {48000, 0, 1, -80.0, 2, 1, std::nullopt},
-        {44100, 0, 1, std::nullopt, 1, 0, std::nullopt},
-        {44100, -20, -1, -80.0, 1, 0, std::nullopt},
-        {96000, -40, 1, -80.0, 3, 2, std::nullopt},
-        {192000, -60, -1, -80.0, 2, 0, std::nullopt},
-        {192000, 0, -1, std::nullopt, 1, 0, std::nullopt},
-        {48000, -6, 1, -80.0, 1, 0, Path{kDelay + 150.5, -36}},
-        {48000, -6, -1, -80.0, 2, 1, Path{kDelay - 100.4, -36}},
-        {48000, 12, 1, -80.0, 1, 0, std::nullopt},
+std::vector<CleanCase> cleanCases() {
+    const LoopSetup setups[] = {
+        {48000, 0, 1, -80.0, 2, 1},         {44100, 0, 1, std::nullopt, 1, 0},
+        {44100, -20, -1, -80.0, 1, 0},      {96000, -40, 1, -80.0, 3, 2},
+        {192000, -60, -1, -80.0, 2, 0},     {192000, 0, -1, std::nullopt, 1, 0},
+        {8000, -6, 1, std::nullopt, 1, 0},  {48000, -80, 1, -110.0, 1, 0},
+        {48000, -3, 1, std::nullopt, 1, 0},
     };
-    std::vector<LoopCase> cases;
-    for (const Scene& scene : scenes) {
-        for (double fraction : {0.0, 0.25, 0.5, 0.73}) {
-            for (double cutoff : {0.5, 0.45}) {
-                cases.push_back({scene, fraction, cutoff});
+    std::vector<CleanCase> cases;
+    for (const LoopSetup& setup : setups) {
+        // Loops shorter than a buffer and a sidelobe's reach, ordinary, and near the window's end.
+        for (double delay : {280.0, 4000.25, 11999.73}) {
+            // No converter; a converter's; one whose band edge cuts into the sweep's top.
+            for (double cutoff : {0.5, 0.45, 0.43}) {
+                const auto direction =
+                    cases.size() % 2 ? SweepDirection::Falling : SweepDirection::Rising;
+                cases.push_back({setup, direction, delay, cutoff});
             }
         }
     }
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(ScenesFractionsAndConverters, Loop, ::testing::ValuesIn(loopCases()));
+INSTANTIATE_TEST_SUITE_P(RatesLevelsDelaysAndConverters, CleanLoop,
+                         ::testing::ValuesIn(cleanCases()));
 
-// Noise alone, loud or quiet, never gives a delay (a hundred seeded runs through the simulator
-// are in test_correlation_method.cpp); loud noise is a floating input unless a loop is beside it.
-TEST(NoLoop, OnlyLoudNoiseWithoutALoopIsAFloatingInput) {
-    const Stimulus stimulus = makeStimulus(48000);
-    const CorrelationFindings floating = analyse(stimulus, {{{}, -80.0}, {{}, -10.0}});
-    ASSERT_EQ(floating.error, AnalysisError::None);
-    EXPECT_TRUE(floating.has(Diagnosis::NoLoop) && floating.has(Diagnosis::FloatingInput));
-    EXPECT_TRUE(std::isnan(floating.delaySamples) && floating.input == 1);
-    EXPECT_NEAR(floating.noiseFloorDbfs, -10, 1.5);
-    const CorrelationFindings found = analyse(stimulus, {{{}, -10.0}, {{{kDelay, -50}}, -80.0}});
-    EXPECT_TRUE(found.loopFound && found.input == 1 && !found.floatingInput);
+// What must never be verified with a wrong latency, each with the verdict it gets.
+struct HostileCase {
+    const char* name;
+    Scene scene;
+    Verdict verdict;
+    std::optional<VerdictReason::Kind> reason = std::nullopt; // among the verdict's reasons
+    double truth = 4000;                                      // the cable loop's round trip
+};
+
+class Hostile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(Hostile, NeverVerifiedWrongAndGivenItsReason) {
+    const HostileCase& c = GetParam();
+    for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(seed);
+        const CorrelationAnalysis analysis = analyse({c.scene}, seed);
+        const CorrelationFindings& found = analysis.findings;
+        EXPECT_EQ(analysis.verdict.verdict, c.verdict);
+        if (c.reason) {
+            EXPECT_TRUE(std::any_of(analysis.verdict.reasons.begin(),
+                                    analysis.verdict.reasons.end(),
+                                    [&](const VerdictReason& r) { return r.kind == *c.reason; }));
+        }
+        if (analysis.verdict.verified()) {
+            EXPECT_NEAR(found.delaySamples, c.truth, 0.5);
+            // Every path reported is one of the scene's, and every one within 35 dB of the
+            // loop is reported.
+            const auto matches = [](const SignalPath& p, const Path& path) {
+                return std::abs(p.delaySamples - path.delay) < 0.5 &&
+                       std::abs(p.levelDb - path.gainDb) < 1;
+            };
+            const std::vector<Path>& truth = c.scene.paths;
+            for (const SignalPath& p : found.paths) {
+                EXPECT_TRUE(std::any_of(truth.begin(), truth.end(), [&](const Path& path) {
+                    return matches(p, path);
+                })) << p.delaySamples;
+            }
+            for (const Path& path : truth) {
+                EXPECT_TRUE(path.gainDb < found.levelDb - 35 ||
+                            std::any_of(found.paths.begin(), found.paths.end(),
+                                        [&](const SignalPath& p) { return matches(p, path); }))
+                    << path.delay;
+            }
+        }
+        // Two paths are never averaged into one number: the latency is one of theirs.
+        if (found.loopFound && c.scene.paths.size() == 2 && c.scene.slipBy == 0) {
+            const double a = c.scene.paths[0].delay;
+            const double b = c.scene.paths[1].delay;
+            EXPECT_LT(std::min(std::abs(found.delaySamples - a), std::abs(found.delaySamples - b)),
+                      0.5);
+        }
+    }
+}
+
+constexpr double kLoop = 4000;
+constexpr double kSweepMiddle = 960 + kLoop + 2400; // where the middle of the sweep comes back
+
+Scene withPaths(std::vector<Path> paths) {
+    return Scene{.paths = std::move(paths), .noiseDbfs = -90.0};
+}
+
+Scene slipped(double by) {
+    Scene scene = withPaths({{kLoop, -3}});
+    scene.slipAt = kSweepMiddle;
+    scene.slipBy = by;
+    return scene;
+}
+
+Scene echoed(std::vector<Path> paths, double echoDb) {
+    Scene scene = withPaths(std::move(paths));
+    scene.echoDb = echoDb;
+    scene.echoAt = 3000;
+    return scene;
+}
+
+Scene withTone(double dbfs) {
+    Scene scene = withPaths({{kLoop, -6}});
+    scene.toneDbfs = dbfs;
+    return scene;
+}
+
+std::vector<HostileCase> hostileCases() {
+    using enum Verdict;
+    using R = VerdictReason;
+    return {
+        {"EqualPathsApart", withPaths({{kLoop, -6}, {kLoop + 200, -6}}), Doubtful,
+         R::AmbiguousPaths},
+        {"EqualPathsWithinAMainLobe", withPaths({{kLoop, -6}, {kLoop - 7, -6}}), Doubtful,
+         R::AmbiguousPaths},
+        {"StrongerSecondPathBefore", withPaths({{kLoop, -16}, {kLoop - 150, -6}}), Doubtful,
+         R::AmbiguousPaths},
+        {"StrongerSecondPathAfter", withPaths({{kLoop, -16}, {kLoop + 33, -6}}), Doubtful,
+         R::AmbiguousPaths},
+        {"SecondPath15dBDown", withPaths({{kLoop, -3}, {kLoop + 90, -18}}), Doubtful,
+         R::AmbiguousPaths},
+        {"SecondPath30dBDown", withPaths({{kLoop, -3}, {kLoop + 300, -33}}), Verified},
+        {"SecondPath30dBDownWithinAMainLobe", withPaths({{kLoop, -3}, {kLoop + 20, -33}}),
+         Verified},
+        {"SecondPath43dBDownAtTheMainLobesEdge", withPaths({{kLoop, -3}, {kLoop + 47, -46}}),
+         Verified},
+        {"LoopAtTheWindowsEnd", withPaths({{11999.5, -3}}), Verified, {}, 11999.5},
+        {"LoopJustPastTheWindow", withPaths({{12000.5, -3}}), NoResult, R::LoopLongerThanWindow},
+        {"LoopPartlyPastTheRecording", withPaths({{12000 + 2400, -3}, {500, -33}}), NoResult,
+         R::LoopLongerThanWindow},
+        {"LoopHeadInTheRecordingsTail", withPaths({{12000 + 4400, -3}, {500, -33}}), Doubtful,
+         R::SignalUnexplained},
+        {"PeriodLostMidSweep", slipped(-256), Doubtful, R::SignalUnexplained},
+        {"SmallPeriodLostMidSweep", slipped(-32), Doubtful, R::SignalUnexplained},
+        {"PeriodRepeatedMidSweep", slipped(64), Doubtful, R::SignalUnexplained},
+        {"LatencyChangedMidSweep", slipped(128.5), Doubtful, R::SignalUnexplained},
+        {"EchoOfTheRunBeforeAlone", echoed({}, -6), NoResult, R::NothingCameBack},
+        {"EchoOfTheRunBeforeBesideTheLoop", echoed({{kLoop, -6}}, -20), Doubtful,
+         R::SignalUnexplained},
+        {"SlightClipping", withPaths({{kLoop, 6.5}}), Verified},
+        {"Clipping", withPaths({{kLoop, 12}}), Doubtful, R::SignalUnexplained},
+        {"ForeignTone", withTone(-50), Doubtful, R::SignalUnexplained},
+        {"NoiseOnly", Scene{.noiseDbfs = -20.0}, NoResult, R::NothingCameBack},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, Hostile, ::testing::ValuesIn(hostileCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A recording read while it grows never vouches for more than the whole one: a prefix is
+// verified only once it has watched every round trip searched, and then it says what the whole
+// recording says. A loud clean loop is verified before the whole stimulus could have come back
+// from the longest round trip; a stronger path arriving just within it, after the loop, keeps
+// every prefix doubtful, even those that hold only its head.
+TEST(Prefix, VerifiedOnlyOnceEveryRoundTripSearchedHasBeenWatched) {
+    Scene clean = withPaths({{kLoop, -3}});
+    const std::size_t whole =
+        recordingNeeded(clean.window(), makeStimulus(clean.rate).samples.size());
+    std::optional<std::size_t> firstVerified;
+    for (std::size_t prefix = 6000; prefix <= whole; prefix += 256) {
+        const CorrelationAnalysis analysis = analyse({clean}, 1, prefix);
+        if (analysis.verdict.verified()) {
+            firstVerified = firstVerified.value_or(prefix);
+            EXPECT_NEAR(analysis.findings.delaySamples, kLoop, 1e-3);
+        } else if (firstVerified) {
+            ADD_FAILURE() << "verified at " << *firstVerified << ", not at " << prefix;
+        }
+    }
+    ASSERT_TRUE(firstVerified);
+    EXPECT_GE(*firstVerified, clean.start() + clean.longest);
+    EXPECT_LT(*firstVerified, clean.start() + clean.longest + 4800 / 2);
+
+    Scene later = withPaths({{kLoop, -20}, {11990, -6}});
+    later.noiseDbfs = -50;
+    for (std::size_t prefix = later.start() + later.longest; prefix <= whole; prefix += 64) {
+        EXPECT_FALSE(analyse({later}, 1, prefix).verdict.verified()) << prefix;
+    }
 }
 
 // Inputs the analysis must refuse, and the smallest it must take: silence, which has no loop.
@@ -190,8 +370,8 @@ struct InputCase {
     const char* name;
     bool withStimulus;
     int inputs;
-    std::size_t extraLength; // beyond the stimulus
-    std::size_t quietLead;
+    std::size_t extraLength; // beyond the stimulus and the interpolation's margin
+    std::size_t shortest;
     float poison; // written in the middle of the last input, when not 0
     AnalysisError error;
 };
@@ -201,18 +381,23 @@ class InputChecks : public ::testing::TestWithParam<InputCase> {};
 TEST_P(InputChecks, RefusedWithItsReasonOrTakenWithoutALoop) {
     const InputCase c = GetParam();
     const Stimulus stimulus = makeStimulus(48000);
+    const AnalysisWindow window{10, c.shortest, 1000};
     std::vector<std::vector<float>> channels(
         static_cast<std::size_t>(c.inputs),
-        std::vector<float>(stimulus.samples.size() + c.extraLength, 0.0f));
+        std::vector<float>(stimulus.samples.size() + 33 + c.extraLength, 0.0f));
     if (c.poison != 0.0f) {
         channels.back()[channels.back().size() / 2] = c.poison;
     }
     const std::vector<std::span<const float>> spans(channels.begin(), channels.end());
-    const CorrelationFindings found =
-        analyseRecording(c.withStimulus ? stimulus : Stimulus{}, spans, c.quietLead);
-    EXPECT_EQ(found.error, c.error);
-    EXPECT_TRUE(!found.loopFound && std::isnan(found.delaySamples));
-    EXPECT_EQ(found.input < 0, c.error != AnalysisError::None);
+    const CorrelationAnalysis analysis =
+        analyseRecording(c.withStimulus ? stimulus : Stimulus{}, spans, window);
+    EXPECT_EQ(analysis.findings.error, c.error);
+    EXPECT_TRUE(!analysis.findings.loopFound && std::isnan(analysis.findings.delaySamples));
+    EXPECT_EQ(analysis.findings.input < 0, c.error != AnalysisError::None);
+    EXPECT_EQ(analysis.verdict.verdict, Verdict::NoResult);
+    EXPECT_EQ(analysis.verdict.reasons.front().kind, c.error == AnalysisError::None
+                                                         ? VerdictReason::NothingCameBack
+                                                         : VerdictReason::RecordingUnusable);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,8 +406,8 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"NoStimulus", false, 1, 1000, 10, 0, AnalysisError::NoStimulus},
         InputCase{"NoInputs", true, 0, 1000, 10, 0, AnalysisError::NoInputs},
         InputCase{"NoQuietLead", true, 1, 1000, 0, 0, AnalysisError::NoQuietLead},
-        InputCase{"JustRoomToSearch", true, 2, 10 + kMinimumSearchLags, 10, 0, AnalysisError::None},
-        InputCase{"NoRoomToSearch", true, 2, 9 + kMinimumSearchLags, 10, 0,
+        InputCase{"JustRoomToSearch", true, 2, 20 + kMinimumSearchLags, 10, 0, AnalysisError::None},
+        InputCase{"NoRoomToSearch", true, 2, 19 + kMinimumSearchLags, 10, 0,
                   AnalysisError::RecordingTooShort},
         InputCase{"LeadLongerThanRecording", true, 1, 1000, 1 << 20, 0,
                   AnalysisError::RecordingTooShort},

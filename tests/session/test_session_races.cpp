@@ -117,7 +117,13 @@ TEST_F(SimSession, ArmedResetAndClosedAgainstAFreeRunningDriverThread) {
                 ASSERT_EQ(session->prepare(), ASE_OK);
                 ASSERT_EQ(session->start(), ASE_OK);
             } else if (const std::optional<MeasurementResult> result = session->collectResult()) {
-                ASSERT_EQ(result->latencySamples, roundTrip(256));
+                // Re-armed at once, a run may hear the last pulse's tail and refuse it; what
+                // it never does is give another number.
+                if (result->latencySamples) {
+                    ASSERT_EQ(result->latencySamples, roundTrip(256));
+                } else {
+                    ASSERT_EQ(result->verdict.verdict, Verdict::NoResult);
+                }
             }
         }
         session.reset();
