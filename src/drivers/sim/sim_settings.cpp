@@ -759,19 +759,18 @@ std::vector<SimPath> SimSettings::paths() const {
     std::vector<SimPath> all;
     const double polarity = invertPolarity ? -1.0 : 1.0;
     const auto amplitudeOf = [](double decibels) { return std::pow(10.0, decibels / 20.0); };
-    const auto addCable = [&](int input, int output, const std::optional<double>& delay,
-                              const std::optional<double>& gainDb) {
-        all.push_back({input, output, delay.value_or(loopDelay),
-                       polarity * amplitudeOf(gainDb.value_or(loopGainDb)), true});
+    const auto addCable = [&](int input, int output, double delay, double gainDb) {
+        all.push_back({input, output, delay, polarity * amplitudeOf(gainDb), true});
     };
     const int pairs = std::min(inputs, outputs);
     if (routing) {
         for (const SimCable& cable : *routing) {
-            addCable(cable.input, cable.output, cable.delay, cable.gainDb);
+            addCable(cable.input, cable.output, cable.delay.value_or(loopDelay),
+                     cable.gainDb.value_or(loopGainDb));
         }
     } else {
         for (int k = 0; k < pairs; ++k) {
-            addCable(k, k, std::nullopt, std::nullopt);
+            addCable(k, k, loopDelay, loopGainDb);
         }
     }
     for (int k = 0; ghostGainDb && k < pairs; ++k) {

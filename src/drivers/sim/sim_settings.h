@@ -162,7 +162,7 @@ struct SimSettings {
     // its state however often a host opens it.
     std::shared_ptr<std::atomic<std::uint64_t>> startCounter;
 
-    // Every path, cables first, in the order of their inputs.
+    // Every path: the cables in the order given, then the ghost paths.
     std::vector<SimPath> paths() const;
     // The group delay of the filter a path needs for a fractional delay, drift or the converter
     // model; 0 when it is a plain shift. It is part of the path's delay, which may not be less.
