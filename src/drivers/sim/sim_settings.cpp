@@ -170,25 +170,29 @@ bool eachListItem(std::string_view text, Item item) {
     }
 }
 
-bool parseRates(std::string_view text, std::vector<ASIOSampleRate>& out) {
-    std::vector<ASIOSampleRate> rates;
+// A list of items separated by '/' or ':', or none.
+template <typename Item, typename ParseItem>
+bool parseList(std::string_view text, std::vector<Item>& out, ParseItem parseItem) {
+    std::vector<Item> items;
     if (!isOff(text) && !eachListItem(text, [&](std::string_view item) {
-            return parseRate(item, rates.emplace_back());
+            return parseItem(item, items.emplace_back());
         })) {
         return false;
     }
-    out = std::move(rates);
+    out = std::move(items);
     return true;
 }
 
-std::string formatRates(const std::vector<ASIOSampleRate>& rates) {
-    if (rates.empty()) {
+template <typename Item, typename FormatItem>
+std::string formatList(const std::vector<Item>& items, FormatItem formatItem,
+                       const char* separator = "/") {
+    if (items.empty()) {
         return "none";
     }
     std::string text;
-    for (const double rate : rates) {
-        text += text.empty() ? "" : "/";
-        text += formatReal(rate);
+    for (const Item& item : items) {
+        text += text.empty() ? "" : separator;
+        text += formatItem(item);
     }
     return text;
 }
@@ -271,48 +275,27 @@ std::string formatRoute(const std::optional<std::vector<SimCable>>& routing) {
     if (!routing) {
         return "default";
     }
-    if (routing->empty()) {
-        return "none";
-    }
-    std::string text;
-    for (const SimCable& cable : *routing) {
-        text += text.empty() ? "" : ":";
-        text += std::to_string(cable.input) + ">" + std::to_string(cable.output);
-        text += cable.delay ? "@" + formatReal(*cable.delay) : "";
-        text += cable.gainDb ? "*" + formatReal(*cable.gainDb) + "dB" : "";
-    }
-    return text;
+    const auto formatCable = [](const SimCable& cable) {
+        return std::to_string(cable.input) + ">" + std::to_string(cable.output) +
+               (cable.delay ? "@" + formatReal(*cable.delay) : "") +
+               (cable.gainDb ? "*" + formatReal(*cable.gainDb) + "dB" : "");
+    };
+    return formatList(*routing, formatCable, ":");
 }
 
 // "0@0.7/256@0.3": no extra delay at weight 0.7, 256 samples more at weight 0.3.
-bool parseOpenStates(std::string_view text, std::vector<SimOpenState>& out) {
-    std::vector<SimOpenState> states;
-    if (!isOff(text) && !eachListItem(text, [&](std::string_view item) {
-            SimOpenState& state = states.emplace_back();
-            const auto at = item.find('@');
-            return parseWhole(trim(item.substr(0, at)), state.extraDelay) &&
-                   (at == std::string_view::npos ||
-                    parseReal(trim(item.substr(at + 1)), state.weight));
-        })) {
-        return false;
-    }
-    out = std::move(states);
-    return true;
+bool parseOpenState(std::string_view text, SimOpenState& state) {
+    const auto at = text.find('@');
+    return parseWhole(trim(text.substr(0, at)), state.extraDelay) &&
+           (at == std::string_view::npos || parseReal(trim(text.substr(at + 1)), state.weight));
 }
 
-std::string formatOpenStates(const std::vector<SimOpenState>& states) {
-    if (states.empty()) {
-        return "none";
-    }
-    std::string text;
-    for (const SimOpenState& state : states) {
-        text += text.empty() ? "" : "/";
-        text += std::to_string(state.extraDelay) + "@" + formatReal(state.weight);
-    }
-    return text;
+std::string formatOpenState(const SimOpenState& state) {
+    return std::to_string(state.extraDelay) + "@" + formatReal(state.weight);
 }
-// A level in dB, or off.
-bool parseLevel(std::string_view text, std::optional<double>& out) {
+
+// A number (a level, a gain, a time), or off.
+bool parseNumberOrOff(std::string_view text, std::optional<double>& out) {
     double level = 0;
     if (isOff(text)) {
         out.reset();
@@ -324,7 +307,7 @@ bool parseLevel(std::string_view text, std::optional<double>& out) {
     return true;
 }
 
-std::string formatLevel(const std::optional<double>& level) {
+std::string formatNumberOrOff(const std::optional<double>& level) {
     return level ? formatReal(*level) : std::string("off");
 }
 
@@ -362,6 +345,17 @@ bool parseChannelCount(std::string_view text, int& out) {
         return false;
     }
     out = static_cast<int>(count);
+    return true;
+}
+
+// One of two words, each naming a value.
+template <typename Value>
+bool parseEither(std::string_view text, std::string_view firstWord, Value first,
+                 std::string_view secondWord, Value second, Value& out) {
+    if (!sameWord(text, firstWord) && !sameWord(text, secondWord)) {
+        return false;
+    }
+    out = sameWord(text, firstWord) ? first : second;
     return true;
 }
 
@@ -403,8 +397,8 @@ const std::array kKeys{
         [](std::string_view v, SimSettings& s) { return parseSampleType(v, s.sampleType); },
         [](const SimSettings& s) { return std::string(describeSampleType(s.sampleType)); }},
     Key{"rates", "rates in Hz from 1000 to 1000000 separated by '/' or ':', or none",
-        [](std::string_view v, SimSettings& s) { return parseRates(v, s.acceptedRates); },
-        [](const SimSettings& s) { return formatRates(s.acceptedRates); }},
+        [](std::string_view v, SimSettings& s) { return parseList(v, s.acceptedRates, parseRate); },
+        [](const SimSettings& s) { return formatList(s.acceptedRates, formatReal); }},
     Key{"rate", "a rate in Hz from 1000 to 1000000",
         [](std::string_view v, SimSettings& s) { return parseRate(v, s.sampleRate); },
         [](const SimSettings& s) { return formatReal(s.sampleRate); }},
@@ -433,11 +427,11 @@ const std::array kKeys{
         [](std::string_view v, SimSettings& s) { return parseFlag(v, s.converterFilter); },
         [](const SimSettings& s) { return std::string(s.converterFilter ? "on" : "off"); }},
     Key{"ac_coupling", "a high-pass cut-off in Hz from 0.01 to 100, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.acCouplingHz); },
-        [](const SimSettings& s) { return formatLevel(s.acCouplingHz); }},
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.acCouplingHz); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.acCouplingHz); }},
     Key{"noise", "a peak level in dBFS from -200 to 20, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.noiseDbfs); },
-        [](const SimSettings& s) { return formatLevel(s.noiseDbfs); }},
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.noiseDbfs); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.noiseDbfs); }},
     Key{"seed", "a whole number from 0 to 18446744073709551615",
         [](std::string_view v, SimSettings& s) { return parseWhole(v, s.noiseSeed); },
         [](const SimSettings& s) { return std::to_string(s.noiseSeed); }},
@@ -447,12 +441,12 @@ const std::array kKeys{
                 s.floatingDbfs = kFloatingInputDbfs;
                 return true;
             }
-            return parseLevel(v, s.floatingDbfs);
+            return parseNumberOrOff(v, s.floatingDbfs);
         },
-        [](const SimSettings& s) { return formatLevel(s.floatingDbfs); }},
+        [](const SimSettings& s) { return formatNumberOrOff(s.floatingDbfs); }},
     Key{"dc", "a level in dBFS from -200 to 20, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.dcDbfs); },
-        [](const SimSettings& s) { return formatLevel(s.dcDbfs); }},
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.dcDbfs); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.dcDbfs); }},
     Key{"dc_polarity", "+ or -",
         [](std::string_view v, SimSettings& s) {
             if (v != "+" && v != "-") {
@@ -478,8 +472,8 @@ const std::array kKeys{
         [](std::string_view v, SimSettings& s) { return parseReal(v, s.humDbfs); },
         [](const SimSettings& s) { return formatReal(s.humDbfs); }},
     Key{"ghost_gain", "a gain in dB from -200 to 60, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.ghostGainDb); },
-        [](const SimSettings& s) { return formatLevel(s.ghostGainDb); }},
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.ghostGainDb); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.ghostGainDb); }},
     Key{"ghost_delay", "a number of samples from 0 to 4194304, fractions allowed",
         [](std::string_view v, SimSettings& s) { return parseReal(v, s.ghostDelay); },
         [](const SimSettings& s) { return formatReal(s.ghostDelay); }},
@@ -492,11 +486,13 @@ const std::array kKeys{
     Key{"open_states",
         "none, or whole extra delays in samples, each with '@' and its weight, separated by '/' "
         "or ':' (e.g. 0@0.7/256@0.3)",
-        [](std::string_view v, SimSettings& s) { return parseOpenStates(v, s.openStates); },
-        [](const SimSettings& s) { return formatOpenStates(s.openStates); }},
+        [](std::string_view v, SimSettings& s) {
+            return parseList(v, s.openStates, parseOpenState);
+        },
+        [](const SimSettings& s) { return formatList(s.openStates, formatOpenState); }},
     Key{"jump_at", "seconds after the start, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.jumpAtSeconds); },
-        [](const SimSettings& s) { return formatLevel(s.jumpAtSeconds); }},
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.jumpAtSeconds); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.jumpAtSeconds); }},
     Key{"jump_by", "a whole number of samples from -4194304 to 4194304",
         [](std::string_view v, SimSettings& s) { return parseWhole(v, s.jumpBy); },
         [](const SimSettings& s) { return std::to_string(s.jumpBy); }},
@@ -515,12 +511,8 @@ const std::array kKeys{
         nullptr},
     Key{"pace", "realtime or freewheel",
         [](std::string_view v, SimSettings& s) {
-            const bool realTime = sameWord(v, "realtime");
-            if (!realTime && !sameWord(v, "freewheel")) {
-                return false;
-            }
-            s.pacing = realTime ? SimPacing::RealTime : SimPacing::Freewheel;
-            return true;
+            return parseEither(v, "realtime", SimPacing::RealTime, "freewheel",
+                               SimPacing::Freewheel, s.pacing);
         },
         [](const SimSettings& s) {
             return std::string(s.pacing == SimPacing::RealTime ? "realtime" : "freewheel");
@@ -561,12 +553,8 @@ const std::array kKeys{
         [](const SimSettings& s) { return std::to_string(s.dropoutPeriods); }},
     Key{"dropout_kind", "lost or repeated",
         [](std::string_view v, SimSettings& s) {
-            const bool lost = sameWord(v, "lost");
-            if (!lost && !sameWord(v, "repeated")) {
-                return false;
-            }
-            s.dropoutKind = lost ? SimDropoutKind::Lost : SimDropoutKind::Repeated;
-            return true;
+            return parseEither(v, "lost", SimDropoutKind::Lost, "repeated",
+                               SimDropoutKind::Repeated, s.dropoutKind);
         },
         [](const SimSettings& s) {
             return std::string(s.dropoutKind == SimDropoutKind::Lost ? "lost" : "repeated");
