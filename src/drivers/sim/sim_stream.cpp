@@ -21,7 +21,6 @@ constexpr double kKaiserBeta = 8.0;
 constexpr int kFilterTaps = 2 * kCableFilterHalfLength + 1;
 // A drifting delay's filter is interpolated between designs at this many fractions of a sample.
 constexpr int kDriftPhases = 1024;
-constexpr std::size_t kPhaseTableSize = (kDriftPhases + 1) * kFilterTaps;
 
 std::size_t alignedHalfBytes(std::int64_t bufferSize, int sampleBytes) {
     const auto bytes = static_cast<std::size_t>(bufferSize) * static_cast<std::size_t>(sampleBytes);
@@ -108,75 +107,69 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
     m_audio.assign(channels * 2 * halfBytes, std::byte{0});
     m_ports.resize(channels);
     m_inputBias.assign(static_cast<std::size_t>(bufferSize), 0.0);
-    std::vector<Port*> outputPorts(static_cast<std::size_t>(settings.outputs), nullptr);
-    std::vector<Port*> inputPorts(static_cast<std::size_t>(settings.inputs), nullptr);
     for (std::size_t i = 0; i < channels; ++i) {
         Port& port = m_ports[i];
         port.isInput = bufferInfos[i].isInput != ASIOFalse;
         port.channel = bufferInfos[i].channelNum;
         port.halves[0] = m_audio.data() + 2 * i * halfBytes;
         port.halves[1] = port.halves[0] + halfBytes;
-        (port.isInput ? inputPorts : outputPorts)[static_cast<std::size_t>(port.channel)] = &port;
     }
+    const std::vector<SimPath> paths = settings.paths();
+    allocateHistories(settings, paths);
+    linkInputs(settings, paths);
+}
 
+SimStream::Port* SimStream::portOf(bool isInput, int channel) {
+    for (Port& port : m_ports) {
+        if (port.isInput == isInput && port.channel == channel) {
+            return &port;
+        }
+    }
+    return nullptr;
+}
+
+void SimStream::allocateHistories(const SimSettings& settings, const std::vector<SimPath>& paths) {
     // Each output remembers what the longest path from it reaches back to. Filling period k-1
     // reaches back to play time (k-1)B - R; the newest capture, from the switch before, ends at
     // (k+1)B - 1, so 2B + R samples are enough.
-    const std::vector<SimPath> paths = settings.paths();
     const double longestMove = settings.delayMovement().most;
-    std::int64_t historySamples = 0;
-    std::size_t filterValues = 0;
-    bool needsPhases[2] = {false, false}; // by cutoff: fractional delay, converter
+    std::int64_t samples = 0;
     for (const SimPath& path : paths) {
-        Port* output = outputPorts[static_cast<std::size_t>(path.output)];
-        if (output == nullptr || inputPorts[static_cast<std::size_t>(path.input)] == nullptr) {
+        Port* output = portOf(false, path.output);
+        if (output == nullptr || portOf(true, path.input) == nullptr) {
             continue;
         }
         const bool filtered = settings.filterDelayOf(path) != 0;
-        const auto reach = static_cast<std::int64_t>(std::floor(path.delay + longestMove)) +
-                           (filtered ? kCableFilterHalfLength : 0);
-        const std::int64_t length = 2 * m_bufferSize + reach;
-        historySamples += std::max<std::int64_t>(length - output->historyLength, 0);
+        const std::int64_t length =
+            2 * m_bufferSize + static_cast<std::int64_t>(std::floor(path.delay + longestMove)) +
+            (filtered ? kCableFilterHalfLength : 0);
+        samples += std::max<std::int64_t>(length - output->historyLength, 0);
         output->historyLength = std::max(output->historyLength, length);
-        const bool converter = path.analog && settings.converterFilter;
-        if (settings.driftPpm != 0) {
-            needsPhases[converter ? 1 : 0] = true;
-        } else if (filtered) {
-            filterValues += kFilterTaps;
-        }
     }
-    if (historySamples > kMaxSimHistoryBytes / static_cast<std::int64_t>(sizeof(double))) {
-        throw std::length_error(
-            "the delays need " +
-            std::to_string(historySamples * static_cast<std::int64_t>(sizeof(double)) >> 20) +
-            " MiB of history for these outputs, more than the " +
-            std::to_string(kMaxSimHistoryBytes >> 20) + " MiB the simulator allows");
+    constexpr auto kSampleBytes = static_cast<std::int64_t>(sizeof(double));
+    if (samples > kMaxSimHistoryBytes / kSampleBytes) {
+        throw std::length_error("the delays need " + std::to_string(samples * kSampleBytes >> 20) +
+                                " MiB of history for these outputs, more than the " +
+                                std::to_string(kMaxSimHistoryBytes >> 20) +
+                                " MiB the simulator allows");
     }
-    m_history.assign(static_cast<std::size_t>(historySamples), 0.0);
-    double* nextHistory = m_history.data();
+    m_history.assign(static_cast<std::size_t>(samples), 0.0);
+    double* next = m_history.data();
     for (Port& port : m_ports) {
-        port.history = nextHistory;
-        nextHistory += port.historyLength;
+        port.history = next;
+        next += port.historyLength;
     }
+}
 
-    m_filters.resize(filterValues + (needsPhases[0] ? kPhaseTableSize : 0) +
-                     (needsPhases[1] ? kPhaseTableSize : 0));
-    double* nextFilter = m_filters.data();
-    const double* phaseTables[2] = {nullptr, nullptr};
-    for (int table = 0; table < 2; ++table) {
-        if (needsPhases[table]) {
-            const double cutoff = table == 1 ? kConverterCutoff : kFractionalDelayCutoff;
-            for (int phase = 0; phase <= kDriftPhases; ++phase) {
-                designFilter(cutoff,
-                             kCableFilterHalfLength + static_cast<double>(phase) / kDriftPhases,
-                             nextFilter + phase * kFilterTaps);
-            }
-            phaseTables[table] = nextFilter;
-            nextFilter += kPhaseTableSize;
-        }
-    }
-
-    m_links.reserve(paths.size());
+void SimStream::linkInputs(const SimSettings& settings, const std::vector<SimPath>& paths) {
+    // Drift evaluates every path's filter anew at each sample, from designs at every phase.
+    std::size_t phaseTables[2] = {kNoFilter, kNoFilter}; // by cut-off: fraction, converter
+    const auto addFilter = [&](double cutoff, double centre) {
+        const std::size_t at = m_filters.size();
+        m_filters.resize(at + kFilterTaps);
+        designFilter(cutoff, centre, m_filters.data() + at);
+        return at;
+    };
     for (Port& port : m_ports) {
         if (!port.isInput) {
             continue;
@@ -188,26 +181,31 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
                 continue;
             }
             port.floating = port.floating && !path.analog;
-            const Port* output = outputPorts[static_cast<std::size_t>(path.output)];
+            const Port* output = portOf(false, path.output);
             if (output == nullptr) {
                 continue;
             }
             const double filterDelay = settings.filterDelayOf(path);
             const bool converter = path.analog && settings.converterFilter;
-            Link link;
-            link.history = output->history;
-            link.historyLength = output->historyLength;
-            link.shift = std::llround(path.delay - filterDelay);
-            link.delay = path.delay;
-            link.gain = path.gain;
-            link.analog = path.analog;
+            const double cutoff = converter ? kConverterCutoff : kFractionalDelayCutoff;
+            Link link{output->history,
+                      output->historyLength,
+                      std::llround(path.delay - filterDelay),
+                      path.delay,
+                      path.gain,
+                      path.analog};
             if (settings.driftPpm != 0) {
-                link.phases = phaseTables[converter ? 1 : 0];
+                std::size_t& table = phaseTables[converter ? 1 : 0];
+                if (table == kNoFilter) {
+                    table = m_filters.size();
+                    for (int phase = 0; phase <= kDriftPhases; ++phase) {
+                        addFilter(cutoff, kCableFilterHalfLength +
+                                              static_cast<double>(phase) / kDriftPhases);
+                    }
+                }
+                link.phases = table;
             } else if (filterDelay != 0) {
-                designFilter(converter ? kConverterCutoff : kFractionalDelayCutoff, filterDelay,
-                             nextFilter);
-                link.taps = nextFilter;
-                nextFilter += kFilterTaps;
+                link.taps = addFilter(cutoff, filterDelay);
             }
             m_links.push_back(link);
         }
@@ -292,15 +290,15 @@ double SimStream::heard(const Link& link, std::int64_t time) const {
     }
     const std::int64_t moved = m_extraDelay + (time >= m_jumpTime ? m_jumpBy : 0);
     std::int64_t shift = link.shift + moved;
-    const double* taps = link.taps;
+    const double* taps = link.taps != kNoFilter ? m_filters.data() + link.taps : nullptr;
     double interpolated[kFilterTaps];
-    if (link.phases != nullptr) {
+    if (link.phases != kNoFilter) {
         const double delay = link.delay + static_cast<double>(moved) + driftAt(time);
         const double whole = std::floor(delay);
         const double position = (delay - whole) * kDriftPhases;
         const int phase = std::min(static_cast<int>(position), kDriftPhases - 1);
         const double weight = position - phase;
-        const double* below = link.phases + phase * kFilterTaps;
+        const double* below = m_filters.data() + link.phases + phase * kFilterTaps;
         for (int k = 0; k < kFilterTaps; ++k) {
             interpolated[k] = below[k] + weight * (below[k + kFilterTaps] - below[k]);
         }

@@ -50,16 +50,17 @@ public:
     void captureOutputs(std::int64_t period);
 
 private:
+    static constexpr std::size_t kNoFilter = static_cast<std::size_t>(-1);
     // Where an input hears an output from: one path of SimSettings::paths().
     struct Link {
         const double* history = nullptr; // the output's played samples
         std::int64_t historyLength = 0;
-        std::int64_t shift = 0;         // whole samples of delay before the filter
-        const double* taps = nullptr;   // a fixed filter, or null
-        const double* phases = nullptr; // drift: the filter at every phase, or null
-        double delay = 0;               // the path's delay, for drift
+        std::int64_t shift = 0; // whole samples of delay before the filter
+        double delay = 0;       // the path's, for drift
         double gain = 0;
         bool analog = false;
+        std::size_t taps = kNoFilter;   // a fixed filter in m_filters
+        std::size_t phases = kNoFilter; // drift: the filter at every phase, in m_filters
     };
     struct Port {
         bool isInput = false;
@@ -78,6 +79,9 @@ private:
         double coupledOut = 0;
     };
 
+    Port* portOf(bool isInput, int channel);
+    void allocateHistories(const SimSettings& settings, const std::vector<SimPath>& paths);
+    void linkInputs(const SimSettings& settings, const std::vector<SimPath>& paths);
     void fillInputs(std::int64_t period, double sampleRate);
     double nextNoise();
     // What `link` brings to its input at play time `time`.
@@ -116,7 +120,7 @@ private:
     std::vector<double> m_inputBias;
     std::vector<std::byte> m_audio;
     std::vector<double> m_history;
-    std::vector<double> m_filters; // fixed taps and phase tables, which the links point into
+    std::vector<double> m_filters; // the links' fixed taps and phase tables
     std::vector<Link> m_links;     // grouped by input
     std::vector<Port> m_ports;     // in the order of the host's records
 };
