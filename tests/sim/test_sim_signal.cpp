@@ -108,7 +108,7 @@ TEST(SimSignal, AGhostPathAtAnyLevelAndOffsetAroundTheLoopAddsToIt) {
     }
 }
 
-TEST(SimSignal, LoopsOfSecondsArriveWholeAndTheHistoriesStayWithinTheirBound) {
+TEST(SimSignal, LoopsOfSecondsArriveWholeAndTheMemoryStaysWithinItsBound) {
     for (const auto& [text, frames, delay] :
          {std::tuple{"rate=48000,delay=240000", 2048, 240000},
           std::tuple{"rate=192000,delay=4194304", 2048, 4194304}}) {
@@ -124,11 +124,16 @@ TEST(SimSignal, LoopsOfSecondsArriveWholeAndTheHistoriesStayWithinTheirBound) {
         EXPECT_EQ(heard[static_cast<std::size_t>(2 * frames + delay + 1)], kPulse);
         EXPECT_EQ(std::count(heard.begin(), heard.end(), 0.0), std::ssize(heard) - 2);
     }
-    SimHost many(simSettings("inputs=64,outputs=64,delay=4194304"), 256);
-    EXPECT_EQ(many.created(), ASE_NoMemory);
-    char reason[124] = {};
-    many.sim().getErrorMessage(reason);
-    EXPECT_THAT(reason, HasSubstr("MiB"));
+    for (const auto& [text, frames] :
+         {std::pair{"inputs=64,outputs=64,delay=4194304", 256},
+          std::pair{"inputs=64,outputs=64,type=Float64LSB,max=1048576", 1048576}}) {
+        SCOPED_TRACE(text);
+        SimHost tooMuch(simSettings(text), frames);
+        EXPECT_EQ(tooMuch.created(), ASE_NoMemory);
+        char reason[124] = {};
+        tooMuch.sim().getErrorMessage(reason);
+        EXPECT_THAT(reason, HasSubstr("MiB"));
+    }
 }
 
 // Lost periods: the counted loop is short by their length and the positions jump; what the halves

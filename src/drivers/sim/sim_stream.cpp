@@ -104,18 +104,18 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
     , m_floatingAmplitude(amplitudeOf(settings.floatingDbfs)) {
     const std::size_t halfBytes = alignedHalfBytes(m_bufferSize, m_layout.bytes);
     const auto channels = static_cast<std::size_t>(numChannels);
-    m_audio.assign(channels * 2 * halfBytes, std::byte{0});
     m_ports.resize(channels);
-    m_inputBias.assign(static_cast<std::size_t>(bufferSize), 0.0);
     for (std::size_t i = 0; i < channels; ++i) {
-        Port& port = m_ports[i];
-        port.isInput = bufferInfos[i].isInput != ASIOFalse;
-        port.channel = bufferInfos[i].channelNum;
-        port.halves[0] = m_audio.data() + 2 * i * halfBytes;
-        port.halves[1] = port.halves[0] + halfBytes;
+        m_ports[i].isInput = bufferInfos[i].isInput != ASIOFalse;
+        m_ports[i].channel = bufferInfos[i].channelNum;
     }
     const std::vector<SimPath> paths = settings.paths();
-    allocateHistories(settings, paths);
+    allocate(settings, paths, channels * 2 * halfBytes);
+    for (std::size_t i = 0; i < channels; ++i) {
+        m_ports[i].halves[0] = m_audio.data() + 2 * i * halfBytes;
+        m_ports[i].halves[1] = m_ports[i].halves[0] + halfBytes;
+    }
+    m_inputBias.assign(static_cast<std::size_t>(bufferSize), 0.0);
     linkInputs(settings, paths);
 }
 
@@ -128,7 +128,8 @@ SimStream::Port* SimStream::portOf(bool isInput, int channel) {
     return nullptr;
 }
 
-void SimStream::allocateHistories(const SimSettings& settings, const std::vector<SimPath>& paths) {
+void SimStream::allocate(const SimSettings& settings, const std::vector<SimPath>& paths,
+                         std::size_t audioBytes) {
     // Each output remembers what the longest path from it reaches back to. Filling period k-1
     // reaches back to play time (k-1)B - R; the newest capture, from the switch before, ends at
     // (k+1)B - 1, so 2B + R samples are enough.
@@ -146,13 +147,15 @@ void SimStream::allocateHistories(const SimSettings& settings, const std::vector
         samples += std::max<std::int64_t>(length - output->historyLength, 0);
         output->historyLength = std::max(output->historyLength, length);
     }
-    constexpr auto kSampleBytes = static_cast<std::int64_t>(sizeof(double));
-    if (samples > kMaxSimHistoryBytes / kSampleBytes) {
-        throw std::length_error("the delays need " + std::to_string(samples * kSampleBytes >> 20) +
-                                " MiB of history for these outputs, more than the " +
-                                std::to_string(kMaxSimHistoryBytes >> 20) +
+    // Both are far below 2^63 bytes: at most 128 channels of 2^20 samples, and 64 outputs of 2^23.
+    const auto bytes = static_cast<std::int64_t>(audioBytes + sizeof(double) * samples);
+    if (bytes > kMaxSimMemoryBytes) {
+        throw std::length_error("the buffers and the delays' histories need " +
+                                std::to_string(bytes >> 20) + " MiB, more than the " +
+                                std::to_string(kMaxSimMemoryBytes >> 20) +
                                 " MiB the simulator allows");
     }
+    m_audio.assign(audioBytes, std::byte{0});
     m_history.assign(static_cast<std::size_t>(samples), 0.0);
     double* next = m_history.data();
     for (Port& port : m_ports) {

@@ -15,8 +15,8 @@ class SimStream {
 public:
     // `bufferInfos` must already be checked (channels in range, none twice) and `settings`
     // validated. Allocates every buffer zero-filled, the outputs' histories and the paths'
-    // filters; throws std::length_error (its text says why) when the histories the delays need
-    // pass kMaxSimHistoryBytes, std::bad_alloc when memory runs out. Nothing after construction
+    // filters; throws std::length_error (its text says why) when the buffers and histories would
+    // pass kMaxSimMemoryBytes, std::bad_alloc when memory runs out. Nothing after construction
     // allocates.
     SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
               ASIOLong bufferSize, const ASIOCallbacks& callbacks);
@@ -80,7 +80,9 @@ private:
     };
 
     Port* portOf(bool isInput, int channel);
-    void allocateHistories(const SimSettings& settings, const std::vector<SimPath>& paths);
+    // The host's buffers and the outputs' histories, within kMaxSimMemoryBytes.
+    void allocate(const SimSettings& settings, const std::vector<SimPath>& paths,
+                  std::size_t audioBytes);
     void linkInputs(const SimSettings& settings, const std::vector<SimPath>& paths);
     void fillInputs(std::int64_t period, double sampleRate);
     double nextNoise();
@@ -125,5 +127,5 @@ private:
     std::vector<Port> m_ports;     // in the order of the host's records
 };
 
-// The most memory the outputs' histories may take together.
-inline constexpr std::int64_t kMaxSimHistoryBytes = std::int64_t{256} << 20;
+// The most memory a stream's buffers and histories may take together.
+inline constexpr std::int64_t kMaxSimMemoryBytes = std::int64_t{256} << 20;
