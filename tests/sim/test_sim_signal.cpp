@@ -19,9 +19,13 @@
 
 namespace {
 
+using ::testing::DoubleNear;
 using ::testing::HasSubstr;
+using ::testing::Pointwise;
 
 constexpr double kPulse = 0.5;
+// Gains in dB become factors through std::pow, which not every C library rounds alike.
+constexpr double kGainRounding = 1e-15;
 
 // Impulses of kPulse at the given host times, per output.
 SimHost::Stimulus impulses(std::map<int, std::set<std::int64_t>> times) {
@@ -75,7 +79,10 @@ TEST(SimSignal, EveryPairOfARoutingMatrixHasItsOwnDelayAndGain) {
                 [static_cast<std::size_t>(playedAt(cable.output) + 2 * kFrames + cable.delay)] +=
             kPulse * amplitudeOf(cable.gainDb);
     }
-    EXPECT_EQ(host.heard, expected);
+    for (std::size_t input = 0; input < expected.size(); ++input) {
+        EXPECT_THAT(host.heard[input], Pointwise(DoubleNear(kGainRounding), expected[input]))
+            << "input " << input;
+    }
 }
 
 // Seeded: a second path from -60 to +10 dB against the loop, from 200 samples before it to 200
@@ -103,7 +110,7 @@ TEST(SimSignal, AGhostPathAtAnyLevelAndOffsetAroundTheLoopAddsToIt) {
             for (double& sample : expected) {
                 sample = std::min(sample, 1.0);
             }
-            EXPECT_EQ(host.heard[0], expected);
+            EXPECT_THAT(host.heard[0], Pointwise(DoubleNear(kGainRounding), expected));
         }
     }
 }
