@@ -309,13 +309,17 @@ double SimStream::heard(const Link& link, std::int64_t time) const {
         taps = interpolated;
     }
     const std::int64_t newest = time - shift;
-    const auto played = [&](std::int64_t at) { return link.history[at % link.historyLength]; };
+    if (newest < 0) {
+        return 0.0;
+    }
+    std::int64_t at = newest % link.historyLength;
     if (taps == nullptr) {
-        return newest >= 0 ? played(newest) * link.gain : 0.0;
+        return link.history[at] * link.gain;
     }
     double sum = 0;
-    for (std::int64_t k = 0; k < kFilterTaps && newest - k >= 0; ++k) {
-        sum += taps[k] * played(newest - k);
+    for (std::int64_t k = 0; k < std::min<std::int64_t>(kFilterTaps, newest + 1); ++k) {
+        sum += taps[k] * link.history[at];
+        at = at == 0 ? link.historyLength - 1 : at - 1;
     }
     return sum * link.gain;
 }
