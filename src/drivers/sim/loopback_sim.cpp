@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 
 namespace {
@@ -45,6 +46,11 @@ std::uint64_t nanosecondsOf(Clock::time_point time) {
 
 ASIOSamples splitCount(std::uint64_t count) {
     return {static_cast<std::uint32_t>(count >> 32), static_cast<std::uint32_t>(count)};
+}
+
+std::uint64_t takeStartNumber(const SimSettings& settings) {
+    static std::atomic<std::uint64_t> processStarts{0};
+    return (settings.startCounter ? *settings.startCounter : processStarts).fetch_add(1);
 }
 
 } // namespace
@@ -141,7 +147,7 @@ ASIOError LoopbackSimulator::start() {
         }
         reapSwitchThread(lock); // a run stopped from inside its callback, not yet joined
     }
-    m_stream->rewind(m_settings.noiseSeed);
+    m_stream->rewind(m_sampleRate.load(), takeStartNumber(m_settings));
     m_stopRequested = false;
     m_running = true;
     m_threadActive = true;
@@ -319,6 +325,8 @@ ASIOError LoopbackSimulator::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong
         m_stream = std::move(stream);
     } catch (const std::bad_alloc&) {
         return failLocked(ASE_NoMemory, "createBuffers: out of memory");
+    } catch (const std::length_error& tooLong) {
+        return failLocked(ASE_NoMemory, std::string("createBuffers: ") + tooLong.what());
     }
     return ASE_OK;
 }
@@ -453,22 +461,27 @@ void LoopbackSimulator::reapSwitchThread(std::unique_lock<std::mutex>& lock) {
 void LoopbackSimulator::runSwitchThread(SimStream* stream) {
     const ASIOCallbacks& callbacks = stream->callbacks();
     const ASIOLong bufferSize = stream->bufferSize();
-    auto deadline = Clock::now();
+    // Switch k comes when the hardware period it serves begins.
+    auto deadline = Clock::now() + periodOf(bufferSize, m_sampleRate.load()) * stream->periodOf(0);
     for (std::int64_t switchIndex = 0; waitForSwitch(deadline); ++switchIndex) {
         if (!deliverDeviceEvents(switchIndex, callbacks)) {
             break;
         }
-        stream->fillInputs(switchIndex, m_sampleRate.load());
-        publishPosition(static_cast<std::uint64_t>(switchIndex) * bufferSize,
+        const SimStream::Switch served = stream->beginSwitch(switchIndex, m_sampleRate.load());
+        if (served.message != 0 && !announce(served.message, callbacks)) {
+            break;
+        }
+        publishPosition(static_cast<std::uint64_t>(served.period) * bufferSize,
                         nanosecondsOf(Clock::now()));
-        callbacks.bufferSwitch(static_cast<ASIOLong>(switchIndex % 2), ASIOFalse);
+        callbacks.bufferSwitch(static_cast<ASIOLong>(served.period % 2), ASIOFalse);
         m_switchCount.fetch_add(1);
         // Stopped inside the callback: the buffers may be gone already.
         if (m_stopRequested.load()) {
             break;
         }
-        stream->captureOutputs(switchIndex);
-        deadline += periodOf(bufferSize, m_sampleRate.load());
+        stream->captureOutputs(served.period);
+        deadline += periodOf(bufferSize, m_sampleRate.load()) *
+                    (stream->periodOf(switchIndex + 1) - served.period);
     }
     finishSwitchThread();
 }
@@ -499,6 +512,14 @@ bool LoopbackSimulator::deliverDeviceEvents(std::int64_t switchIndex,
         if (callbacks.asioMessage != nullptr) {
             callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
         }
+    }
+    return !m_stopRequested.load();
+}
+
+bool LoopbackSimulator::announce(ASIOLong selector, const ASIOCallbacks& callbacks) {
+    if (callbacks.asioMessage != nullptr &&
+        callbacks.asioMessage(kAsioSelectorSupported, selector, nullptr, nullptr) != 0) {
+        callbacks.asioMessage(selector, 0, nullptr, nullptr);
     }
     return !m_stopRequested.load();
 }

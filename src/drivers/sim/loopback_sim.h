@@ -12,6 +12,35 @@
 // (a driver never reports more than the real round trip), so measured minus reported is the part
 // of L no driver reports: converters and the analog path.
 //
+// Paths. Each cable of the routing (SimSettings::paths) has its own delay and gain; an input hears
+// the sum of its cables through the AC coupling's high-pass, plus its ghost path, DC, hum and
+// noise, saturated at full scale. A fractional delay, drift or the converter model put a 49-tap
+// Kaiser-windowed sinc on the path, centred on the delay, so the delay stays the alignment delay.
+//
+// Latencies that move. Open states add a whole number of samples to every path, drawn at each
+// start by weight from noiseSeed and the start's number (SimSettings::startCounter). A jump adds
+// jump_by samples from jump_at seconds after the start. Drift makes the delay grow by
+// drift_ppm * 1e-6 samples per sample (shrink, below 0), evaluated at every input sample through
+// the same filter, its taps interpolated between designs 1/1024 of a sample apart: what an input
+// hears stays within 2e-6 of full scale (-114 dB) of the exact design's. After kDriftSlip samples
+// of drift (or, shrinking, once the shortest path would fall under its filter's 24 samples) the
+// FIFO between the two clocks slips the delay back where it started, at once.
+//
+// Dropouts. The hardware runs period after period whatever the host does; switch k serves
+// hardware period p(k), which is k until a dropout: its half is p(k) mod 2, getSamplePosition
+// reports p(k) * B, the inputs hold what was recorded during period p(k) - 1 and the outputs
+// written play during period p(k) + 1; in real time the switch comes when its period begins.
+// Lost periods (a host that returned late, a driver that missed its interrupts): after switch
+// s - 1, N periods pass with no switch, so p(k) = k + N from switch s on; what they recorded never
+// reaches the host, and the hardware plays its halves as they stand, period q half (q - 1) mod 2,
+// so the last two halves written play again. Repeated periods (an overloaded driver serving a
+// period again): switches s + 1 .. s + N serve period s once more, so p(k) = k - N after them; the
+// inputs keep the same recording, the position stands still, and what the host wrote last into
+// the half is what plays. A host that counts switches measures N * B too little across lost
+// periods and N * B too much across repeated ones; the positions tell, and so does the message
+// the first switch after the dropout brings when the host says it supports it (asioMessage with
+// kAsioSelectorSupported): kAsioOverload for lost periods, kAsioResyncRequest for repeated ones.
+//
 // Threads. Every operation may be called from any thread, the switch thread included (start, stop,
 // disposeBuffers and Release from inside bufferSwitch are allowed). stop() called from inside a
 // callback only asks the switch thread to end after that callback returns; called from any other
@@ -133,6 +162,8 @@ private:
     bool waitForSwitch(std::chrono::steady_clock::time_point deadline);
     // False when the host stopped the stream from inside one of the events.
     bool deliverDeviceEvents(std::int64_t switchIndex, const ASIOCallbacks& callbacks);
+    // Sends the message when the host says it supports it; false as deliverDeviceEvents.
+    bool announce(ASIOLong selector, const ASIOCallbacks& callbacks);
     void publishPosition(std::uint64_t samples, std::uint64_t nanoseconds);
     void finishSwitchThread();
 

@@ -155,98 +155,147 @@ std::string formatSwitchNumber(std::int64_t number) {
     return number < 0 ? "off" : std::to_string(number);
 }
 
-bool parseRates(std::string_view text, std::vector<ASIOSampleRate>& out) {
-    std::vector<ASIOSampleRate> rates;
-    if (!isOff(text)) {
-        while (true) {
-            const auto split = text.find_first_of("/:");
-            double rate = 0;
-            if (!parseRate(trim(text.substr(0, split)), rate)) {
-                return false;
-            }
-            rates.push_back(rate);
-            if (split == std::string_view::npos) {
-                break;
-            }
-            text.remove_prefix(split + 1);
+// Calls `item` with each item of a list separated by '/' or ':', trimmed, while it returns true.
+template <typename Item>
+bool eachListItem(std::string_view text, Item item) {
+    while (true) {
+        const auto split = text.find_first_of("/:");
+        if (!item(trim(text.substr(0, split)))) {
+            return false;
         }
+        if (split == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(split + 1);
     }
-    out = std::move(rates);
+}
+
+// A list of items separated by '/' or ':', or none.
+template <typename Item, typename ParseItem>
+bool parseList(std::string_view text, std::vector<Item>& out, ParseItem parseItem) {
+    std::vector<Item> items;
+    if (!isOff(text) && !eachListItem(text, [&](std::string_view item) {
+            return parseItem(item, items.emplace_back());
+        })) {
+        return false;
+    }
+    out = std::move(items);
     return true;
 }
 
-std::string formatRates(const std::vector<ASIOSampleRate>& rates) {
-    if (rates.empty()) {
+template <typename Item, typename FormatItem>
+std::string formatList(const std::vector<Item>& items, FormatItem formatItem,
+                       const char* separator = "/") {
+    if (items.empty()) {
         return "none";
     }
     std::string text;
-    for (const double rate : rates) {
-        text += text.empty() ? "" : "/";
-        text += formatReal(rate);
+    for (const Item& item : items) {
+        text += text.empty() ? "" : separator;
+        text += formatItem(item);
     }
     return text;
 }
 
-// "0>1:1>-": input 0 hears output 1, input 1 has no cable. Ranges are checked with the counts.
-bool parseRoute(std::string_view text, std::optional<std::vector<int>>& out) {
+// "1>3@52.5*-6dB": input 1 hears output 3, 52.5 samples later, 6 dB down; "1>-": no cable.
+bool parseCable(std::string_view pair, SimCable& cable, bool& noCable) {
+    const auto arrow = pair.find('>');
+    std::int64_t input = 0;
+    if (arrow == std::string_view::npos ||
+        !parseWholeIn(trim(pair.substr(0, arrow)), 0, kMaxSimChannels - 1, input)) {
+        return false;
+    }
+    cable.input = static_cast<int>(input);
+    std::string_view rest = trim(pair.substr(arrow + 1));
+    noCable = rest == "-";
+    if (noCable) {
+        return true;
+    }
+    if (const auto gainAt = rest.find('*'); gainAt != std::string_view::npos) {
+        std::string_view gain = trim(rest.substr(gainAt + 1));
+        if (gain.size() > 2 && sameWord(gain.substr(gain.size() - 2), "dB")) {
+            gain.remove_suffix(2);
+        }
+        double decibels = 0;
+        if (!parseReal(trim(gain), decibels)) {
+            return false;
+        }
+        cable.gainDb = decibels;
+        rest = trim(rest.substr(0, gainAt));
+    }
+    if (const auto delayAt = rest.find('@'); delayAt != std::string_view::npos) {
+        double delay = 0;
+        if (!parseReal(trim(rest.substr(delayAt + 1)), delay)) {
+            return false;
+        }
+        cable.delay = delay;
+        rest = trim(rest.substr(0, delayAt));
+    }
+    std::int64_t output = 0;
+    if (!parseWholeIn(rest, 0, kMaxSimChannels - 1, output)) {
+        return false;
+    }
+    cable.output = static_cast<int>(output);
+    return true;
+}
+
+// Channels, delays and gains are checked with the counts, when the whole text is read.
+bool parseRoute(std::string_view text, std::optional<std::vector<SimCable>>& out) {
     if (sameWord(text, "default")) {
         out.reset();
         return true;
     }
-    std::vector<int> routing;
-    if (!isOff(text)) {
-        while (true) {
-            const auto split = text.find_first_of("/:");
-            const std::string_view pair = trim(text.substr(0, split));
-            const auto arrow = pair.find('>');
-            if (arrow == std::string_view::npos) {
+    std::vector<SimCable> cables;
+    std::vector<int> unwired;
+    if (!isOff(text) && !eachListItem(text, [&](std::string_view pair) {
+            SimCable cable;
+            bool noCable = false;
+            if (!parseCable(pair, cable, noCable)) {
                 return false;
             }
-            std::int64_t input = 0;
-            std::int64_t output = kNoCable;
-            const std::string_view source = trim(pair.substr(arrow + 1));
-            if (!parseWholeIn(trim(pair.substr(0, arrow)), 0, kMaxSimChannels - 1, input) ||
-                (source != "-" && !parseWholeIn(source, 0, kMaxSimChannels - 1, output))) {
-                return false;
+            const auto sameInput = [&](const SimCable& other) {
+                return other.input == cable.input;
+            };
+            const bool unwiredBefore =
+                std::find(unwired.begin(), unwired.end(), cable.input) != unwired.end();
+            if (unwiredBefore ||
+                (noCable && std::any_of(cables.begin(), cables.end(), sameInput))) {
+                return false; // an input both with and without a cable
             }
-            const auto at = static_cast<std::size_t>(input);
-            if (routing.size() <= at) {
-                routing.resize(at + 1, -2); // -2: not given yet
-            } else if (routing[at] != -2) {
-                return false; // the same input twice
-            }
-            routing[at] = static_cast<int>(output);
-            if (split == std::string_view::npos) {
-                break;
-            }
-            text.remove_prefix(split + 1);
-        }
+            noCable ? unwired.push_back(cable.input) : cables.push_back(cable);
+            return true;
+        })) {
+        return false;
     }
-    for (int& source : routing) {
-        source = source == -2 ? kNoCable : source;
-    }
-    out = std::move(routing);
+    out = std::move(cables);
     return true;
 }
 
-std::string formatRoute(const std::optional<std::vector<int>>& routing) {
+std::string formatRoute(const std::optional<std::vector<SimCable>>& routing) {
     if (!routing) {
         return "default";
     }
-    if (routing->empty()) {
-        return "none";
-    }
-    std::string text;
-    for (std::size_t input = 0; input < routing->size(); ++input) {
-        const int source = (*routing)[input];
-        text += text.empty() ? "" : ":";
-        text += std::to_string(input) + ">" + (source == kNoCable ? "-" : std::to_string(source));
-    }
-    return text;
+    const auto formatCable = [](const SimCable& cable) {
+        return std::to_string(cable.input) + ">" + std::to_string(cable.output) +
+               (cable.delay ? "@" + formatReal(*cable.delay) : "") +
+               (cable.gainDb ? "*" + formatReal(*cable.gainDb) + "dB" : "");
+    };
+    return formatList(*routing, formatCable, ":");
 }
 
-// A level in dB, or off.
-bool parseLevel(std::string_view text, std::optional<double>& out) {
+// "0@0.7/256@0.3": no extra delay at weight 0.7, 256 samples more at weight 0.3.
+bool parseOpenState(std::string_view text, SimOpenState& state) {
+    const auto at = text.find('@');
+    return parseWhole(trim(text.substr(0, at)), state.extraDelay) &&
+           (at == std::string_view::npos || parseReal(trim(text.substr(at + 1)), state.weight));
+}
+
+std::string formatOpenState(const SimOpenState& state) {
+    return std::to_string(state.extraDelay) + "@" + formatReal(state.weight);
+}
+
+// A number (a level, a gain, a time), or off.
+bool parseNumberOrOff(std::string_view text, std::optional<double>& out) {
     double level = 0;
     if (isOff(text)) {
         out.reset();
@@ -258,7 +307,7 @@ bool parseLevel(std::string_view text, std::optional<double>& out) {
     return true;
 }
 
-std::string formatLevel(const std::optional<double>& level) {
+std::string formatNumberOrOff(const std::optional<double>& level) {
     return level ? formatReal(*level) : std::string("off");
 }
 
@@ -299,6 +348,31 @@ bool parseChannelCount(std::string_view text, int& out) {
     return true;
 }
 
+// One of two words, each naming a value.
+template <typename Value>
+bool parseEither(std::string_view text, std::string_view firstWord, Value first,
+                 std::string_view secondWord, Value second, Value& out) {
+    if (!sameWord(text, firstWord) && !sameWord(text, secondWord)) {
+        return false;
+    }
+    out = sameWord(text, firstWord) ? first : second;
+    return true;
+}
+
+bool parseDropoutAt(std::string_view text, SimSettings& s) {
+    if (!text.empty() && (text.back() == 's' || text.back() == 'S')) {
+        double seconds = 0;
+        if (!parseReal(trim(text.substr(0, text.size() - 1)), seconds)) {
+            return false;
+        }
+        s.dropoutAtSeconds = seconds;
+        s.dropoutAtSwitch = -1;
+        return true;
+    }
+    s.dropoutAtSeconds.reset();
+    return parseSwitchNumber(text, s.dropoutAtSwitch);
+}
+
 bool parseLong(std::string_view text, ASIOLong& out) {
     return parseWhole(text, out);
 }
@@ -322,10 +396,10 @@ const std::array kKeys{
     Key{"type", nullptr, // the supported types, listed when the error is made
         [](std::string_view v, SimSettings& s) { return parseSampleType(v, s.sampleType); },
         [](const SimSettings& s) { return std::string(describeSampleType(s.sampleType)); }},
-    Key{"rates", "rates in Hz above 0 separated by '/' or ':', or none",
-        [](std::string_view v, SimSettings& s) { return parseRates(v, s.acceptedRates); },
-        [](const SimSettings& s) { return formatRates(s.acceptedRates); }},
-    Key{"rate", "a rate in Hz above 0",
+    Key{"rates", "rates in Hz from 1000 to 1000000 separated by '/' or ':', or none",
+        [](std::string_view v, SimSettings& s) { return parseList(v, s.acceptedRates, parseRate); },
+        [](const SimSettings& s) { return formatList(s.acceptedRates, formatReal); }},
+    Key{"rate", "a rate in Hz from 1000 to 1000000",
         [](std::string_view v, SimSettings& s) { return parseRate(v, s.sampleRate); },
         [](const SimSettings& s) { return formatReal(s.sampleRate); }},
     Key{"min", "a 32-bit whole number",
@@ -341,14 +415,9 @@ const std::array kKeys{
         [](std::string_view v, SimSettings& s) { return parseLong(v, s.granularity); },
         [](const SimSettings& s) { return std::to_string(s.granularity); }},
     Key{"delay", "a number of samples from 0 to 4194304, fractions allowed (e.g. 100.25)",
-        [](std::string_view v, SimSettings& s) {
-            double delay = 0;
-            const bool ok = parseReal(v, delay) && delay >= 0 && delay <= kMaxLoopDelay;
-            s.loopDelay = ok ? delay : s.loopDelay;
-            return ok;
-        },
+        [](std::string_view v, SimSettings& s) { return parseReal(v, s.loopDelay); },
         [](const SimSettings& s) { return formatReal(s.loopDelay); }},
-    Key{"gain", "a gain in dB",
+    Key{"gain", "a gain in dB from -200 to 60",
         [](std::string_view v, SimSettings& s) { return parseReal(v, s.loopGainDb); },
         [](const SimSettings& s) { return formatReal(s.loopGainDb); }},
     Key{"invert", "1 or 0 (also on/off, yes/no, true/false)",
@@ -357,24 +426,27 @@ const std::array kKeys{
     Key{"converter", "on or off (also 1/0, yes/no, true/false)",
         [](std::string_view v, SimSettings& s) { return parseFlag(v, s.converterFilter); },
         [](const SimSettings& s) { return std::string(s.converterFilter ? "on" : "off"); }},
-    Key{"noise", "a peak level in dBFS, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.noiseDbfs); },
-        [](const SimSettings& s) { return formatLevel(s.noiseDbfs); }},
+    Key{"ac_coupling", "a high-pass cut-off in Hz from 0.01 to 100, or off",
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.acCouplingHz); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.acCouplingHz); }},
+    Key{"noise", "a peak level in dBFS from -200 to 20, or off",
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.noiseDbfs); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.noiseDbfs); }},
     Key{"seed", "a whole number from 0 to 18446744073709551615",
         [](std::string_view v, SimSettings& s) { return parseWhole(v, s.noiseSeed); },
         [](const SimSettings& s) { return std::to_string(s.noiseSeed); }},
-    Key{"floating", "on (noise at -6 dBFS peak), off, or a peak level in dBFS",
+    Key{"floating", "on (noise at -6 dBFS peak), off, or a peak level in dBFS from -200 to 20",
         [](std::string_view v, SimSettings& s) {
             if (sameWord(v, "on")) {
                 s.floatingDbfs = kFloatingInputDbfs;
                 return true;
             }
-            return parseLevel(v, s.floatingDbfs);
+            return parseNumberOrOff(v, s.floatingDbfs);
         },
-        [](const SimSettings& s) { return formatLevel(s.floatingDbfs); }},
-    Key{"dc", "a level in dBFS, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.dcDbfs); },
-        [](const SimSettings& s) { return formatLevel(s.dcDbfs); }},
+        [](const SimSettings& s) { return formatNumberOrOff(s.floatingDbfs); }},
+    Key{"dc", "a level in dBFS from -200 to 20, or off",
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.dcDbfs); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.dcDbfs); }},
     Key{"dc_polarity", "+ or -",
         [](std::string_view v, SimSettings& s) {
             if (v != "+" && v != "-") {
@@ -396,43 +468,51 @@ const std::array kKeys{
         [](const SimSettings& s) {
             return s.humHz != 0 ? std::to_string(s.humHz) : std::string("off");
         }},
-    Key{"hum_level", "a peak level in dBFS",
+    Key{"hum_level", "a peak level in dBFS from -200 to 20",
         [](std::string_view v, SimSettings& s) { return parseReal(v, s.humDbfs); },
         [](const SimSettings& s) { return formatReal(s.humDbfs); }},
-    Key{"ghost_gain", "a gain in dB, or off",
-        [](std::string_view v, SimSettings& s) { return parseLevel(v, s.ghostGainDb); },
-        [](const SimSettings& s) { return formatLevel(s.ghostGainDb); }},
-    Key{"ghost_delay", "a whole number of samples from 0 to 4194304",
-        [](std::string_view v, SimSettings& s) {
-            std::int64_t delay = 0;
-            const bool ok = parseWholeIn(v, 0, kMaxLoopDelay, delay);
-            s.ghostDelay = ok ? static_cast<int>(delay) : s.ghostDelay;
-            return ok;
-        },
-        [](const SimSettings& s) { return std::to_string(s.ghostDelay); }},
+    Key{"ghost_gain", "a gain in dB from -200 to 60, or off",
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.ghostGainDb); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.ghostGainDb); }},
+    Key{"ghost_delay", "a number of samples from 0 to 4194304, fractions allowed",
+        [](std::string_view v, SimSettings& s) { return parseReal(v, s.ghostDelay); },
+        [](const SimSettings& s) { return formatReal(s.ghostDelay); }},
     Key{"route",
-        "default, none, or input>output pairs separated by ':' or '/', each input once, "
-        "'-' for no cable (e.g. 0>1:1>-)",
+        "default, none, or input>output pairs separated by ':' or '/', each with its own delay "
+        "after '@' and gain in dB after '*' if it has them, '-' for no cable "
+        "(e.g. 0>1@40*-6dB:1>0:1>1:2>-)",
         [](std::string_view v, SimSettings& s) { return parseRoute(v, s.routing); },
         [](const SimSettings& s) { return formatRoute(s.routing); }},
+    Key{"open_states",
+        "none, or whole extra delays in samples, each with '@' and its weight, separated by '/' "
+        "or ':' (e.g. 0@0.7/256@0.3)",
+        [](std::string_view v, SimSettings& s) {
+            return parseList(v, s.openStates, parseOpenState);
+        },
+        [](const SimSettings& s) { return formatList(s.openStates, formatOpenState); }},
+    Key{"jump_at", "seconds after the start, or off",
+        [](std::string_view v, SimSettings& s) { return parseNumberOrOff(v, s.jumpAtSeconds); },
+        [](const SimSettings& s) { return formatNumberOrOff(s.jumpAtSeconds); }},
+    Key{"jump_by", "a whole number of samples from -4194304 to 4194304",
+        [](std::string_view v, SimSettings& s) { return parseWhole(v, s.jumpBy); },
+        [](const SimSettings& s) { return std::to_string(s.jumpBy); }},
+    Key{"drift_ppm", "parts per million from -1000 to 1000 (0: none)",
+        [](std::string_view v, SimSettings& s) { return parseReal(v, s.driftPpm); },
+        [](const SimSettings& s) { return formatReal(s.driftPpm); }},
     Key{"cable", "on (the default routing) or off (no input has a cable)",
         [](std::string_view v, SimSettings& s) {
             bool cable = false;
             if (!parseFlag(v, cable)) {
                 return false;
             }
-            s.routing = cable ? std::nullopt : std::optional<std::vector<int>>(std::in_place);
+            s.routing = cable ? std::nullopt : std::optional<std::vector<SimCable>>(std::in_place);
             return true;
         },
         nullptr},
     Key{"pace", "realtime or freewheel",
         [](std::string_view v, SimSettings& s) {
-            const bool realTime = sameWord(v, "realtime");
-            if (!realTime && !sameWord(v, "freewheel")) {
-                return false;
-            }
-            s.pacing = realTime ? SimPacing::RealTime : SimPacing::Freewheel;
-            return true;
+            return parseEither(v, "realtime", SimPacing::RealTime, "freewheel",
+                               SimPacing::Freewheel, s.pacing);
         },
         [](const SimSettings& s) {
             return std::string(s.pacing == SimPacing::RealTime ? "realtime" : "freewheel");
@@ -459,9 +539,26 @@ const std::array kKeys{
             return parseSwitchNumber(v, s.rateChangeAtSwitch);
         },
         [](const SimSettings& s) { return formatSwitchNumber(s.rateChangeAtSwitch); }},
-    Key{"ratechange_to", "a rate in Hz above 0",
+    Key{"ratechange_to", "a rate in Hz from 1000 to 1000000",
         [](std::string_view v, SimSettings& s) { return parseRate(v, s.rateChangeTo); },
         [](const SimSettings& s) { return formatReal(s.rateChangeTo); }},
+    Key{"dropout_at", "a switch number from 0, a time after the start such as 1.5s, or off",
+        [](std::string_view v, SimSettings& s) { return parseDropoutAt(v, s); },
+        [](const SimSettings& s) {
+            return s.dropoutAtSeconds ? formatReal(*s.dropoutAtSeconds) + "s"
+                                      : formatSwitchNumber(s.dropoutAtSwitch);
+        }},
+    Key{"dropout_periods", "a whole number of periods from 1 to 1000",
+        [](std::string_view v, SimSettings& s) { return parseWhole(v, s.dropoutPeriods); },
+        [](const SimSettings& s) { return std::to_string(s.dropoutPeriods); }},
+    Key{"dropout_kind", "lost or repeated",
+        [](std::string_view v, SimSettings& s) {
+            return parseEither(v, "lost", SimDropoutKind::Lost, "repeated",
+                               SimDropoutKind::Repeated, s.dropoutKind);
+        },
+        [](const SimSettings& s) {
+            return std::string(s.dropoutKind == SimDropoutKind::Lost ? "lost" : "repeated");
+        }},
     Key{"inlatency", "a whole number of samples from 0 to 1048576",
         [](std::string_view v, SimSettings& s) { return parseOffset(v, s.inputSafetyOffset); },
         [](const SimSettings& s) { return std::to_string(s.inputSafetyOffset); }},
@@ -486,23 +583,216 @@ bool setError(std::string* error, std::string text) {
     return false;
 }
 
-bool isRate(double rate) {
-    return std::isfinite(rate) && rate > 0;
+// The limits of the numbers in the settings; the key texts above quote them.
+constexpr double kLowestRate = 1000;
+constexpr double kHighestRate = 1e6;
+constexpr double kLowestGainDb = -200;
+constexpr double kHighestGainDb = 60;
+constexpr double kLowestLevelDbfs = -200;
+constexpr double kHighestLevelDbfs = 20;
+constexpr double kLongestSeconds = 1e6;
+constexpr double kMostDropoutPeriods = 1000;
+constexpr std::size_t kMostOpenStates = 16;
+constexpr double kLightestWeight = 1e-6;
+constexpr double kHeaviestWeight = 1e6;
+constexpr double kMostDriftPpm = 1000;
+constexpr double kLowestCouplingHz = 0.01;
+constexpr double kHighestCouplingHz = 100;
+
+const std::vector<SimCable>& cablesOf(const std::optional<std::vector<SimCable>>& routing) {
+    static const std::vector<SimCable> none;
+    return routing ? *routing : none;
+}
+
+// One number of the settings and the range it must lie in.
+struct Bound {
+    std::string key;
+    double value;
+    double low;
+    double high;
+    const char* unit;
+};
+
+std::string fullDigits(double value) {
+    char text[400];
+    const auto [end, error] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return error == std::errc{} ? std::string(text, end) : formatReal(value);
+}
+
+// Every number that sizes memory, paces the thread or is converted, with its range.
+std::vector<Bound> boundsOf(const SimSettings& s) {
+    constexpr double kLongest = kMaxLoopDelay;
+    std::vector<Bound> bounds{
+        {"rate", s.sampleRate, kLowestRate, kHighestRate, " Hz"},
+        {"ratechange_to", s.rateChangeTo, kLowestRate, kHighestRate, " Hz"},
+        {"delay", s.loopDelay, 0, kLongest, " samples"},
+        {"ghost_delay", s.ghostDelay, 0, kLongest, " samples"},
+        {"gain", s.loopGainDb, kLowestGainDb, kHighestGainDb, " dB"},
+        {"hum_level", s.humDbfs, kLowestLevelDbfs, kHighestLevelDbfs, " dBFS"},
+        {"inlatency", static_cast<double>(s.inputSafetyOffset), 0, kMaxSimBufferSize, " samples"},
+        {"outlatency", static_cast<double>(s.outputSafetyOffset), 0, kMaxSimBufferSize, " samples"},
+        {"drift_ppm", s.driftPpm, -kMostDriftPpm, kMostDriftPpm, " ppm"},
+        {"jump_by", static_cast<double>(s.jumpBy), -kLongest, kLongest, " samples"},
+        {"dropout_periods", static_cast<double>(s.dropoutPeriods), 1, kMostDropoutPeriods,
+         " periods"},
+    };
+    const auto optional = [&](const char* key, const std::optional<double>& value, double low,
+                              double high, const char* unit) {
+        if (value) {
+            bounds.push_back({key, *value, low, high, unit});
+        }
+    };
+    optional("noise", s.noiseDbfs, kLowestLevelDbfs, kHighestLevelDbfs, " dBFS");
+    optional("floating", s.floatingDbfs, kLowestLevelDbfs, kHighestLevelDbfs, " dBFS");
+    optional("dc", s.dcDbfs, kLowestLevelDbfs, kHighestLevelDbfs, " dBFS");
+    optional("ghost_gain", s.ghostGainDb, kLowestGainDb, kHighestGainDb, " dB");
+    optional("ac_coupling", s.acCouplingHz, kLowestCouplingHz, kHighestCouplingHz, " Hz");
+    optional("jump_at", s.jumpAtSeconds, 0, kLongestSeconds, " s");
+    optional("dropout_at", s.dropoutAtSeconds, 0, kLongestSeconds, " s");
+    for (const double rate : s.acceptedRates) {
+        bounds.push_back({"rates", rate, kLowestRate, kHighestRate, " Hz"});
+    }
+    for (const SimCable& cable : cablesOf(s.routing)) {
+        const std::string key =
+            "route " + std::to_string(cable.input) + ">" + std::to_string(cable.output);
+        optional((key + " delay").c_str(), cable.delay, 0, kLongest, " samples");
+        optional((key + " gain").c_str(), cable.gainDb, kLowestGainDb, kHighestGainDb, " dB");
+    }
+    for (const SimOpenState& state : s.openStates) {
+        bounds.push_back({"open_states delay", static_cast<double>(state.extraDelay), -kLongest,
+                          kLongest, " samples"});
+        bounds.push_back(
+            {"open_states weight", state.weight, kLightestWeight, kHeaviestWeight, ""});
+    }
+    return bounds;
+}
+
+// The whole samples that open states and the jump add to every path, at least and at most.
+SimSettings::Movement wholeMovement(const SimSettings& s) {
+    std::int64_t least = 0;
+    std::int64_t most = 0;
+    if (s.jumpAtSeconds) {
+        least = std::min<std::int64_t>(s.jumpBy, 0);
+        most = std::max<std::int64_t>(s.jumpBy, 0);
+    }
+    if (!s.openStates.empty()) {
+        const auto [lowest, highest] =
+            std::minmax_element(s.openStates.begin(), s.openStates.end(),
+                                [](const SimOpenState& a, const SimOpenState& b) {
+                                    return a.extraDelay < b.extraDelay;
+                                });
+        least += lowest->extraDelay;
+        most += highest->extraDelay;
+    }
+    return {static_cast<double>(least), static_cast<double>(most)};
+}
+
+// Refuses a path that would have to hear a sample before it was played: its delay, moved as far
+// down as open states and the jump go, must leave room for its filter.
+bool checkPathDelays(const SimSettings& s, std::string* error) {
+    const double least = wholeMovement(s).least;
+    for (const SimPath& path : s.paths()) {
+        const double filterDelay = s.filterDelayOf(path);
+        const double lowest = path.delay + least;
+        if (lowest >= filterDelay) {
+            continue;
+        }
+        std::string text = !path.analog ? "ghost_delay"
+                           : s.routing  ? "route " + std::to_string(path.input) + ">" +
+                                             std::to_string(path.output) + " delay"
+                                       : "delay";
+        text += " " + formatReal(path.delay);
+        if (least != 0) {
+            text += " (" + formatReal(lowest) + " with open_states and jump_by)";
+        }
+        if (filterDelay == 0) {
+            return setError(error, text + " is less than 0 samples");
+        }
+        return setError(error, text + " is less than the group delay of the filter it needs, " +
+                                   formatReal(filterDelay) +
+                                   " samples: fractional delays, drift_ppm and converter=on need "
+                                   "at least " +
+                                   std::to_string(kCableFilterHalfLength) + " samples");
+    }
+    return true;
+}
+
+bool checkRouting(const SimSettings& s, std::string* error) {
+    const std::vector<SimCable>& cables = *s.routing;
+    for (auto cable = cables.begin(); cable != cables.end(); ++cable) {
+        const std::string pair = std::to_string(cable->input) + ">" + std::to_string(cable->output);
+        if (cable->input < 0 || cable->input >= s.inputs) {
+            return setError(error, "route " + pair + ": input " + std::to_string(cable->input) +
+                                       " does not exist (" + std::to_string(s.inputs) + " inputs)");
+        }
+        if (cable->output < 0 || cable->output >= s.outputs) {
+            return setError(error, "route " + pair + ": output " + std::to_string(cable->output) +
+                                       " does not exist (" + std::to_string(s.outputs) +
+                                       " outputs)");
+        }
+        const auto samePair = [&](const SimCable& other) {
+            return other.input == cable->input && other.output == cable->output;
+        };
+        if (std::any_of(cables.begin(), cable, samePair)) {
+            return setError(error, "route " + pair + " is given twice");
+        }
+    }
+    return true;
 }
 
 } // namespace
 
-double SimSettings::cableFilterDelay() const {
-    const double fraction = loopDelay - std::floor(loopDelay);
-    return converterFilter || fraction != 0 ? kCableFilterHalfLength + fraction : 0.0;
+std::vector<SimPath> SimSettings::paths() const {
+    std::vector<SimPath> all;
+    const double polarity = invertPolarity ? -1.0 : 1.0;
+    const auto amplitudeOf = [](double decibels) { return std::pow(10.0, decibels / 20.0); };
+    const auto addCable = [&](int input, int output, double delay, double gainDb) {
+        all.push_back({input, output, delay, polarity * amplitudeOf(gainDb), true});
+    };
+    const int pairs = std::min(inputs, outputs);
+    if (routing) {
+        for (const SimCable& cable : *routing) {
+            addCable(cable.input, cable.output, cable.delay.value_or(loopDelay),
+                     cable.gainDb.value_or(loopGainDb));
+        }
+    } else {
+        for (int k = 0; k < pairs; ++k) {
+            addCable(k, k, loopDelay, loopGainDb);
+        }
+    }
+    for (int k = 0; ghostGainDb && k < pairs; ++k) {
+        all.push_back({k, k, ghostDelay, amplitudeOf(*ghostGainDb), false});
+    }
+    return all;
 }
 
-int SimSettings::sourceOf(int input) const {
-    if (!routing) {
-        return input < outputs ? input : kNoCable;
+double SimSettings::filterDelayOf(const SimPath& path) const {
+    const double fraction = path.delay - std::floor(path.delay);
+    const bool filtered = (path.analog && converterFilter) || fraction != 0 || driftPpm != 0;
+    return filtered ? kCableFilterHalfLength + fraction : 0.0;
+}
+
+double SimSettings::driftRange() const {
+    if (driftPpm >= 0) {
+        return kDriftSlip;
     }
-    const auto at = static_cast<std::size_t>(input);
-    return at < routing->size() ? (*routing)[at] : kNoCable;
+    // Down to the filter's group delay on the shortest path, and no further.
+    double shortest = std::numeric_limits<double>::infinity();
+    for (const SimPath& path : paths()) {
+        shortest = std::min(shortest, path.delay);
+    }
+    return std::min(kDriftSlip, shortest + wholeMovement(*this).least - kCableFilterHalfLength);
+}
+
+SimSettings::Movement SimSettings::delayMovement() const {
+    Movement movement = wholeMovement(*this);
+    if (driftPpm > 0) {
+        movement.most += driftRange();
+    } else if (driftPpm < 0) {
+        movement.least -= driftRange();
+    }
+    return movement;
 }
 
 bool validateSimSettings(const SimSettings& s, std::string* error) {
@@ -514,55 +804,41 @@ bool validateSimSettings(const SimSettings& s, std::string* error) {
         return setError(error, "type " + std::to_string(s.sampleType) +
                                    " is not supported; valid: " + supportedTypeNames());
     }
-    for (const double rate : s.acceptedRates) {
-        if (!isRate(rate)) {
-            return setError(error, "rates: every rate must be a finite number above 0");
+    for (const Bound& bound : boundsOf(s)) {
+        if (!(bound.value >= bound.low && bound.value <= bound.high)) { // NaN too
+            return setError(error, bound.key + " " + formatReal(bound.value) +
+                                       " is out of range: valid from " + fullDigits(bound.low) +
+                                       " to " + fullDigits(bound.high) + bound.unit);
         }
     }
-    if (!isRate(s.sampleRate) || !isRate(s.rateChangeTo)) {
-        return setError(error, "rate and ratechange_to must be finite numbers above 0");
-    }
-    if (!(s.loopDelay >= 0 && s.loopDelay <= kMaxLoopDelay) || s.ghostDelay < 0 ||
-        s.ghostDelay > kMaxLoopDelay) {
-        return setError(error, "delay and ghost_delay must be from 0 to 4194304 samples");
-    }
-    if (s.loopDelay < s.cableFilterDelay()) {
-        return setError(error, "delay " + formatReal(s.loopDelay) +
-                                   " is less than the group delay of the filter it needs, " +
-                                   formatReal(s.cableFilterDelay()) +
-                                   " samples: fractional delays and converter=on need at least " +
-                                   std::to_string(kCableFilterHalfLength) + " samples");
-    }
-    if (s.inputSafetyOffset < 0 || s.inputSafetyOffset > kMaxSimBufferSize ||
-        s.outputSafetyOffset < 0 || s.outputSafetyOffset > kMaxSimBufferSize) {
-        return setError(error, "inlatency and outlatency must be from 0 to 1048576 samples");
-    }
-    for (const std::optional<double>& level :
-         {std::optional(s.loopGainDb), s.noiseDbfs, s.floatingDbfs, s.dcDbfs,
-          std::optional(s.humDbfs), s.ghostGainDb}) {
-        if (level && !std::isfinite(*level)) {
-            return setError(error, "gain, noise, floating, dc, hum_level and ghost_gain must be "
-                                   "finite numbers");
-        }
+    const std::int64_t longestOffset = std::max(s.inputSafetyOffset, s.outputSafetyOffset);
+    if (std::int64_t{s.preferredBufferSize} + longestOffset >
+        std::numeric_limits<ASIOLong>::max()) {
+        return setError(error, "preferred " + std::to_string(s.preferredBufferSize) + " plus " +
+                                   std::to_string(longestOffset) +
+                                   " (inlatency or outlatency) passes the largest 32-bit latency");
     }
     if (s.humHz != 0 && !isMainsFrequency(s.humHz)) {
         return setError(error, "hum must be 50 or 60 Hz, or off");
     }
-    if (s.resetRequestAtSwitch < -1 || s.rateChangeAtSwitch < -1) {
-        return setError(error, "reset_at and ratechange_at must be a switch number or off");
+    if (s.resetRequestAtSwitch < -1 || s.rateChangeAtSwitch < -1 || s.dropoutAtSwitch < -1) {
+        return setError(error,
+                        "reset_at, ratechange_at and dropout_at must be a switch number or off");
     }
-    if (s.routing) {
-        if (s.routing->size() > static_cast<std::size_t>(s.inputs)) {
-            return setError(error, "route: input " + std::to_string(s.routing->size() - 1) +
-                                       " does not exist (" + std::to_string(s.inputs) + " inputs)");
-        }
-        for (const int source : *s.routing) {
-            if (source != kNoCable && (source < 0 || source >= s.outputs)) {
-                return setError(error, "route: output " + std::to_string(source) +
-                                           " does not exist (" + std::to_string(s.outputs) +
-                                           " outputs)");
-            }
-        }
+    if (s.openStates.size() > kMostOpenStates) {
+        return setError(error, "open_states: " + std::to_string(s.openStates.size()) +
+                                   " states; valid: at most " + std::to_string(kMostOpenStates));
+    }
+    if (s.routing && !checkRouting(s, error)) {
+        return false;
+    }
+    if (!checkPathDelays(s, error)) {
+        return false;
+    }
+    if (s.driftPpm < 0 && s.driftRange() < 1) {
+        return setError(error, "drift_ppm below 0 needs every path at least " +
+                                   std::to_string(kCableFilterHalfLength + 1) +
+                                   " samples long, open_states and jump_by included");
     }
     return true;
 }
@@ -620,24 +896,35 @@ std::string formatSimSettings(const SimSettings& settings) {
 const char* simSettingsHelp() {
     return "Simulator settings are key=value items separated by ',' or ';': inputs and outputs "
            "(channel counts, 0 to 64), type (sample type by name, e.g. Int24LSB, or number), "
-           "rates (accepted rates separated by '/', or none), rate (current rate), min, max, "
-           "preferred and granularity (buffer sizes reported; granularity -1 means powers of "
-           "two), delay (loop delay in samples; a fraction such as 100.25 is band-limited), gain "
-           "(dB; inputs saturate at full scale), invert (polarity, 1 or 0), converter (on: a "
-           "linear-phase low-pass at 0.45 x rate, its group delay part of the delay), noise (peak "
-           "dBFS, or off) and seed, floating (on: inputs with no cable hear loud noise), dc "
-           "(offset in dBFS, or off) and dc_polarity (+ or -), hum (50 or 60 Hz, or off) and "
-           "hum_level (peak dBFS), ghost_gain (dB, or off) and ghost_delay (samples) for output k "
-           "leaking into input k, route (input>output pairs such as 0>1:1>-, '-' for no cable, or "
-           "default or none), cable=off (no cable at all), pace (realtime or freewheel), init "
-           "(what init returns), createfail, startfail and stopfail (an error such as "
-           "ASE_HWMalfunction, or off), reset_at and ratechange_at (switch numbers for a reset "
-           "request and a rate change, or off), ratechange_to (the new rate), inlatency and "
-           "outlatency (safety offsets in samples that getLatencies adds to the buffer size).";
+           "rates (accepted rates separated by '/', or none), rate (current rate; rates from "
+           "1000 to 1000000 Hz), min, max, preferred and granularity (buffer sizes reported; "
+           "granularity -1 means powers of two), delay (loop delay in samples; a fraction such "
+           "as 100.25 is band-limited), gain (dB; inputs saturate at full scale), invert "
+           "(polarity, 1 or 0), converter (on: a linear-phase low-pass at 0.45 x rate, its group "
+           "delay part of the delay), ac_coupling (a high-pass on the inputs at this many Hz, or "
+           "off), noise (peak dBFS, or off) and seed, floating (on: inputs with no cable hear "
+           "loud noise), dc (offset in dBFS, or off) and dc_polarity (+ or -), hum (50 or 60 Hz, "
+           "or off) and hum_level (peak dBFS), ghost_gain (dB, or off) and ghost_delay (samples) "
+           "for output k leaking into input k, route (input>output pairs such as "
+           "0>1@40*-6dB:1>0, each with its own delay after '@' and gain after '*' if it has "
+           "them; an input may hear several outputs, '-' for no cable, or default or none), "
+           "cable=off (no cable at all), open_states (extra delays drawn at each start with "
+           "their weights, e.g. 0@0.7/256@0.3), jump_at (seconds after the start) and jump_by "
+           "(samples the delays then change by), drift_ppm (input clock against output clock), "
+           "pace (realtime or freewheel), init (what init returns), createfail, startfail and "
+           "stopfail (an error such as ASE_HWMalfunction, or off), reset_at and ratechange_at "
+           "(switch numbers for a reset request and a rate change, or off), ratechange_to (the "
+           "new rate), dropout_at (a switch number or a time such as 1.5s, or off), "
+           "dropout_periods and dropout_kind (lost or repeated periods), inlatency and outlatency "
+           "(safety offsets in samples that getLatencies adds to the buffer size).";
 }
 
 SimSettings::Offsets SimSettings::reportedOffsets() const {
-    const auto wholeDelay = static_cast<ASIOLong>(std::floor(loopDelay));
+    double shortest = loopDelay;
+    for (const SimCable& cable : cablesOf(routing)) {
+        shortest = std::min(shortest, cable.delay.value_or(loopDelay));
+    }
+    const auto wholeDelay = static_cast<ASIOLong>(std::floor(shortest));
     const ASIOLong input = std::clamp<ASIOLong>(inputSafetyOffset, 0, wholeDelay);
     const ASIOLong output = std::clamp<ASIOLong>(outputSafetyOffset, 0, wholeDelay - input);
     return {input, output};
