@@ -6,20 +6,12 @@
 
 namespace {
 
-// Each half starts on a 16-byte boundary, whatever the sample width and buffer size.
-constexpr std::size_t kHalfAlignment = 16;
-
 // Cut-offs of the cable filter in cycles per sample: the converters' band limit, or just below
 // the Nyquist frequency when the filter only has to shift by a fraction of a sample.
 constexpr double kConverterCutoff = 0.45;
 constexpr double kFractionalDelayCutoff = 0.5;
 // Kaiser window shape: sidelobes near -80 dB, far below the converters' own noise.
 constexpr double kKaiserBeta = 8.0;
-
-std::size_t alignedHalfBytes(ASIOLong bufferSize, int sampleBytes) {
-    const auto bytes = static_cast<std::size_t>(bufferSize) * static_cast<std::size_t>(sampleBytes);
-    return (bytes + kHalfAlignment - 1) / kHalfAlignment * kHalfAlignment;
-}
 
 double amplitudeOf(double decibels) {
     return std::pow(10.0, decibels / 20.0);
@@ -80,10 +72,9 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
     , m_floatingAmplitude(amplitudeOf(settings.floatingDbfs))
     , m_historyLength(2 * m_bufferSize +
                       std::max({m_cableShift, m_ghostDelay,
-                                static_cast<std::int64_t>(m_cableFilter.size()) - 1})) {
-    const std::size_t halfBytes = alignedHalfBytes(bufferSize, m_layout.bytes);
+                                static_cast<std::int64_t>(m_cableFilter.size()) - 1}))
+    , m_buffers(bufferInfos, numChannels, bufferSize, static_cast<std::size_t>(m_layout.bytes)) {
     const auto channels = static_cast<std::size_t>(numChannels);
-    m_audio.assign(channels * 2 * halfBytes, std::byte{0});
     m_ports.resize(channels);
     m_inputBias.assign(static_cast<std::size_t>(bufferSize), 0.0);
 
@@ -101,8 +92,9 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
         Port& port = m_ports[i];
         port.isInput = bufferInfos[i].isInput != ASIOFalse;
         port.channel = bufferInfos[i].channelNum;
-        port.halves[0] = m_audio.data() + 2 * i * halfBytes;
-        port.halves[1] = port.halves[0] + halfBytes;
+        for (int half = 0; half < 2; ++half) {
+            port.halves[half] = static_cast<std::byte*>(m_buffers.channels()[i].halves[half]);
+        }
         if (!port.isInput) {
             port.played = nextHistory;
             port.filtered = nextHistory + (historiesPerOutput - 1) * historyLength;
@@ -128,22 +120,6 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
             port.ghost = ghost->played;
         }
     }
-}
-
-void SimStream::handOut(ASIOBufferInfo* bufferInfos) const {
-    for (std::size_t i = 0; i < m_ports.size(); ++i) {
-        bufferInfos[i].buffers[0] = m_ports[i].halves[0];
-        bufferInfos[i].buffers[1] = m_ports[i].halves[1];
-    }
-}
-
-bool SimStream::isActive(bool isInput, ASIOLong channel) const {
-    for (const Port& port : m_ports) {
-        if (port.isInput == isInput && port.channel == channel) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void SimStream::rewind(std::uint64_t noiseSeed) {

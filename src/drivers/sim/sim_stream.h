@@ -3,6 +3,7 @@
 // loopback simulator, without its thread. See loopback_sim.h for the time model.
 
 #include "asio/asio.h"
+#include "drivers/kit/double_buffers.h"
 #include "drivers/sim/sim_settings.h"
 #include "engine/sample_format.h"
 
@@ -19,8 +20,10 @@ public:
               ASIOLong bufferSize, const ASIOCallbacks& callbacks);
 
     // Sets the host's buffers fields, in the order of its records.
-    void handOut(ASIOBufferInfo* bufferInfos) const;
-    bool isActive(bool isInput, ASIOLong channel) const;
+    void handOut(ASIOBufferInfo* bufferInfos) const { m_buffers.handOut(bufferInfos); }
+    bool isActive(bool isInput, ASIOLong channel) const {
+        return m_buffers.isActive(isInput, channel);
+    }
     ASIOLong bufferSize() const { return m_bufferSize; }
     const ASIOCallbacks& callbacks() const { return m_callbacks; }
 
@@ -74,7 +77,7 @@ private:
     std::uint64_t m_noiseState = 0;
     double m_humPhase = 0; // in cycles, from 0 to 1
     std::vector<double> m_inputBias;
-    std::vector<std::byte> m_audio;
+    const kit::DoubleBuffers m_buffers;
     std::vector<double> m_history;
     std::vector<Port> m_ports; // in the order of the host's records
 };
