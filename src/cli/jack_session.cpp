@@ -52,7 +52,7 @@ int JackSession::beforeOpen(const std::string& driverName) const {
     switch (check.problem) {
     case JackSetupProblem::None:
         return 0;
-    case JackSetupProblem::NoServer:
+    case JackSetupProblem::NoClient:
         std::fprintf(stderr, "tarvelo-cli: %s\n", check.message.c_str());
         return kExitNotMeasured;
     case JackSetupProblem::BadPort:
