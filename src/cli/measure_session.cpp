@@ -3,6 +3,7 @@
 #include "app/resource_ids.h"
 #include "app/tarvelo_dlg.h"
 #include "cli/console.h"
+#include "cli/driver_options.h"
 #include "cli/report/csv_report.h"
 #include "cli/report/json_report.h"
 #include "cli/report/output_file.h"
@@ -26,8 +27,6 @@
 
 #include <objbase.h>
 #else
-#include "cli/jack_session.h"
-#include "drivers/sim/install_memory.h"
 #include "platform/memory/memory_platform.h"
 #endif
 
@@ -431,6 +430,10 @@ int RunSession(const SessionOptions& options) {
     if (const int status = checkOutputFiles(options); status != 0) {
         return status;
     }
+    ListedDrivers drivers;
+    if (const std::optional<int> ended = drivers.setUp(options.driverOptions)) {
+        return *ended;
+    }
 #if defined(_WIN32)
     // A driver's DLL runs code of its own as it is unloaded: when COM frees it as the catalog
     // ends COM, and as the process exits. A driver that crashes there would replace the exit
@@ -438,26 +441,14 @@ int RunSession(const SessionOptions& options) {
     // the dialog has released the driver and the results are flushed, the process ends with
     // TerminateProcess, which runs no DLL's unload code; ExitProcess would run all of it.
     CoInitialize(nullptr);
-    const int code = Session(options, {}).run();
+    const int code = Session(options, drivers.hooks()).run();
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     return code;
 #else
-    if (options.simHelp) {
-        std::printf("%s\n", simSettingsHelp());
-        return kExitMeasured;
-    }
-    SimSettings settings;
-    std::string error;
-    if (!parseSimSettings(options.simSettings, settings, &error)) {
-        return badInput("bad simulator settings: " + error);
-    }
     platform::MemoryPlatform registry;
-    installLoopbackSimulator(
-        registry, [&settings] { return settings; }, "/proc/self/exe");
-    const JackSession jack(options);
-    jack.install(registry, "/proc/self/exe");
+    drivers.install(registry, "/proc/self/exe");
     platform::ScopedPlatform scoped(registry);
-    return Session(options, jack.hooks()).run();
+    return Session(options, drivers.hooks()).run();
 #endif
 }

@@ -3,6 +3,7 @@
 // number of times or over a sweep of rates and buffer sizes, and reports.
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,16 +33,11 @@ struct SessionOptions {
     std::string wavFile;  // empty: none
     std::string plotFile; // empty: none
     bool quiet = false;
-    std::string simSettings;
-    bool simHelp = false;
-    // The JACK driver (Linux): --jack-in, --jack-out, --jack-channels, --jack-name.
-    std::vector<std::string> jackInputs;
-    std::vector<std::string> jackOutputs;
-    std::optional<int> jackChannels;
-    std::optional<std::string> jackName;
+    // The values of the listed drivers' own options, by option name (driver_options.h).
+    std::map<std::string, std::vector<std::string>> driverOptions;
 };
 
-// What a platform adds around the dialog for the drivers it installs.
+// What the listed drivers add around the dialog (driver_options.h).
 struct DriverHooks {
     // Before the named driver is opened: 0 to go on, or the exit code, its reason printed.
     std::function<int(const std::string& driverName)> beforeOpen;
