@@ -53,8 +53,8 @@ protected:
     // Files the program is asked to write go here; its streams are kept apart.
     std::filesystem::path file(const std::string& name) const { return m_folder / "files" / name; }
 
-    CliRun cli(const std::string& arguments) const {
-        const std::string command = std::string(TARVELO_CLI) + " " + arguments + " >" +
+    CliRun cli(const std::string& arguments, const char* program = TARVELO_CLI) const {
+        const std::string command = std::string(program) + " " + arguments + " >" +
                                     (m_folder / "out").string() + " 2>" +
                                     (m_folder / "err").string();
         const int status = std::system(command.c_str());
@@ -337,6 +337,23 @@ TEST_F(Cli, QuietLeavesOnlyResultsAndErrors) {
     const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
     EXPECT_EQ(failed.err.rfind("tarvelo-cli: Can not measure the latency.", 0), 0u) << failed.err;
     EXPECT_EQ(failed.err.find("[status]"), std::string::npos) << failed.err;
+}
+
+// A driver added by its folder and one entry in a list of drivers, in a tarvelo-cli built over
+// that list (tests/drivers): the catalog lists it, it measures, its option is the program's.
+TEST_F(Cli, ADriverAddedByItsFolderAndOneEntryIsOfferedListedAndMeasured) {
+    EXPECT_EQ(cli("--list", TARVELO_CLI_FIXED_LOOP).out, "0: Fixed Loop\n");
+    for (const auto& [buffers, measured] : {std::pair{"0", 128}, {"9", 704}}) {
+        const CliRun run =
+            cli(std::string("-d fixed -q --loop-buffers ") + buffers, TARVELO_CLI_FIXED_LOOP);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out.rfind("Measurement results: " + std::to_string(measured) + " samples", 0),
+                  0u)
+            << run.out;
+    }
+    const CliRun refused = cli("--loop-buffers 10", TARVELO_CLI_FIXED_LOOP);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "tarvelo-cli: --loop-buffers: expected one digit (see --help)\n");
 }
 
 // Bad input exits 2 with one line, the last, that says what is valid where it can, before
