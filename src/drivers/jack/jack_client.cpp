@@ -58,15 +58,20 @@ std::optional<Result> withinTimeout(std::function<Result()> call,
         shared->result = result;
         shared->done.notify_all();
     };
+    std::thread caller;
     try {
-        std::thread(run).detach();
+        caller = std::thread(run);
     } catch (const std::system_error&) {
         run(); // no thread to spare: unbounded, as libjack itself is
     }
     std::unique_lock lock(shared->mutex);
-    if (!shared->done.wait_for(lock, kJackServerTimeout,
-                               [&] { return shared->result.has_value(); })) {
-        shared->late = true;
+    const bool late = !shared->done.wait_for(lock, kJackServerTimeout,
+                                             [&] { return shared->result.has_value(); });
+    shared->late = late;
+    lock.unlock();
+    // A call in time has as good as ended its thread; a late one is left to end, if ever.
+    if (caller.joinable()) {
+        late ? caller.detach() : caller.join();
     }
     return shared->result;
 }

@@ -467,11 +467,10 @@ void JackDriver::post(unsigned events) noexcept {
 }
 
 void JackDriver::runEvents() {
-    std::uint64_t cyclesSeen = 0;
-    Clock::time_point seenAt = Clock::now();
+    CycleWatch watch;
     for (;;) {
         const bool woken = m_wake.try_acquire_for(kWatchInterval);
-        watchCycles(cyclesSeen, seenAt);
+        watchCycles(watch);
         if (!woken) {
             continue;
         }
@@ -487,18 +486,19 @@ void JackDriver::runEvents() {
     }
 }
 
-void JackDriver::watchCycles(std::uint64_t& cyclesSeen, Clock::time_point& seenAt) {
+void JackDriver::watchCycles(CycleWatch& watch) {
+    const bool active = m_active.load();
     const std::uint64_t cycles = m_cycles.load(std::memory_order_relaxed);
     const Clock::time_point now = Clock::now();
-    if (cycles != cyclesSeen || !m_active.load()) {
-        cyclesSeen = cycles;
-        seenAt = now;
-    } else if (now - seenAt >= kJackStallTimeout) {
+    // The time runs from the first look at an active client, however long activating it took.
+    if (!active || !watch.active || cycles != watch.cycles) {
+        watch = {active, cycles, now};
+    } else if (now - watch.since >= kJackStallTimeout) {
         char reason[sizeof m_goneReason];
         std::snprintf(
             reason, sizeof reason, "the JACK server stopped: no process cycle for %lld ms",
             static_cast<long long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - seenAt).count()));
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - watch.since).count()));
         serverGone(reason);
     }
 }

@@ -142,8 +142,13 @@ private:
     void post(unsigned events) noexcept;
 
     // The event thread.
+    struct CycleWatch {
+        bool active = false;
+        std::uint64_t cycles = 0;
+        std::chrono::steady_clock::time_point since;
+    };
     void runEvents();
-    void watchCycles(std::uint64_t& cyclesSeen, std::chrono::steady_clock::time_point& seenAt);
+    void watchCycles(CycleWatch& watch);
     void deliver(unsigned events);
     void tellOverloads();
 
