@@ -381,6 +381,8 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
          "tarvelo-cli: the driver does not offer a buffer of 100 samples; offered: 32, 64, "
          "128, "
          "256, 512, 1024, 2048\n"},
+        {"--jack-in system:capture_1", true,
+         "tarvelo-cli: --jack-in applies to the JACK driver only\n"},
         {"--sensitivity 5", false,
          "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
         {"--rate abc", false, ""},
