@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 // The listener behind a gate: JACK's callbacks go through here, and the gate shuts them out of
 // a listener that is going away while JACK may still call. A lost client keeps its dispatch
@@ -157,8 +158,12 @@ JackClient::~JackClient() {
     if (ask<int>([client = m_client] { return jack_client_close(client); }, -1) == 0 || !lost()) {
         return;
     }
-    // Left to JACK, with a dispatch that reaches nobody.
-    static_cast<void>(m_dispatch.release());
+    // Left to JACK with a dispatch that reaches nobody, kept for the life of the process (never
+    // destroyed: JACK's threads may call it as the process ends).
+    static std::mutex keeping;
+    static auto& kept = *new std::vector<std::unique_ptr<Dispatch>>;
+    const std::lock_guard lock(keeping);
+    kept.push_back(std::move(m_dispatch));
 }
 
 bool JackClient::onProcessThread() const {
