@@ -77,11 +77,6 @@ std::optional<Result> withinTimeout(std::function<Result()> call,
     return shared->result;
 }
 
-std::string lateText() {
-    return "the JACK server did not answer within " +
-           std::to_string(kJackServerTimeout.count() / 1000) + " s (is it stopped?)";
-}
-
 std::string describeOpenFailure(jack_status_t status) {
     if ((status & JackServerFailed) != 0) {
         return "no JACK server is running; start one with jackd -d alsa, or run under pw-jack";
@@ -104,6 +99,11 @@ void silenceLibjack() {
 
 } // namespace
 
+std::string jackServerLate() {
+    return "the JACK server did not answer within " +
+           std::to_string(kJackServerTimeout.count() / 1000) + " s (is it stopped?)";
+}
+
 std::unique_ptr<JackClient> JackClient::open(const std::string& name, bool exactName,
                                              Listener* listener, std::string& why) {
     silenceLibjack();
@@ -125,7 +125,7 @@ std::unique_ptr<JackClient> JackClient::open(const std::string& name, bool exact
             }
         });
     if (!opened) {
-        why = lateText();
+        why = jackServerLate();
         return nullptr;
     }
     if (opened->client == nullptr) {
@@ -154,8 +154,9 @@ JackClient::JackClient(jack_client_t* client, std::unique_ptr<Dispatch> dispatch
     , m_dispatch(std::move(dispatch)) {}
 
 JackClient::~JackClient() {
-    // Closing deactivates first: no callback runs once it has returned.
-    if (ask<int>([client = m_client] { return jack_client_close(client); }, -1) == 0 || !lost()) {
+    // Closing deactivates first: no callback runs once it has returned, whatever it answered.
+    ask<int>([client = m_client] { return jack_client_close(client); }, -1);
+    if (!lost()) {
         return;
     }
     // Left to JACK with a dispatch that reaches nobody, kept for the life of the process (never

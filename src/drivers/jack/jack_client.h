@@ -21,6 +21,9 @@
 
 inline constexpr std::chrono::milliseconds kJackServerTimeout{2000};
 
+// Why a call failed that the server did not answer in time.
+std::string jackServerLate();
+
 class JackClient {
 public:
     // What JACK tells the owner, on JACK's threads. None of them may block.

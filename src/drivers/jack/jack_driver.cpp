@@ -370,9 +370,7 @@ ASIOError JackDriver::checkServer(const char* operation) {
         return fail(ASE_NotPresent, prefix + m_goneReason.data());
     }
     if (m_client->lost()) {
-        return fail(ASE_NotPresent, prefix + "the JACK server did not answer within " +
-                                        std::to_string(kJackServerTimeout.count() / 1000) +
-                                        " s (is it stopped?)");
+        return fail(ASE_NotPresent, prefix + jackServerLate());
     }
     return ASE_OK;
 }

@@ -2,8 +2,6 @@
 
 #include "drivers/jack/jack_client.h"
 
-#include <cstdio>
-
 #include <algorithm>
 #include <memory>
 
