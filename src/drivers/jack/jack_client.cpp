@@ -33,18 +33,37 @@ struct JackClient::Dispatch {
 
 namespace {
 
+// What a call that was late leaves behind: whether it has ended since, under its own lock.
+struct LateCall {
+    std::mutex mutex;
+    bool ended = false;
+};
+
+// libjack's calls share the process's sockets and registries, so each call starts after every
+// late one that has ended, seen through its lock; a late one that never ends is left be.
+std::mutex lateCallsMutex;
+std::vector<std::shared_ptr<LateCall>> lateCalls;
+
+void forgetEndedLateCalls() {
+    const std::lock_guard lock(lateCallsMutex);
+    std::erase_if(lateCalls, [](const std::shared_ptr<LateCall>& call) {
+        const std::lock_guard ended(call->mutex);
+        return call->ended;
+    });
+}
+
 // Runs `call` on a thread of its own and waits for it at most kJackServerTimeout: its result,
 // or nothing when it is late. A late call's result goes to `whenLate` on that thread once the
 // call ends, if it ever does.
 template <class Result>
 std::optional<Result> withinTimeout(std::function<Result()> call,
                                     std::function<void(Result)> whenLate = {}) {
-    struct Shared {
-        std::mutex mutex;
+    struct Shared : LateCall {
         std::condition_variable done;
         std::optional<Result> result;
         bool late = false;
     };
+    forgetEndedLateCalls();
     const auto shared = std::make_shared<Shared>();
     const auto run = [shared, call = std::move(call), whenLate = std::move(whenLate)] {
         Result result = call();
@@ -54,9 +73,10 @@ std::optional<Result> withinTimeout(std::function<Result()> call,
             if (whenLate) {
                 whenLate(result);
             }
-            return;
+            lock.lock();
         }
         shared->result = result;
+        shared->ended = true;
         shared->done.notify_all();
     };
     std::thread caller;
@@ -66,15 +86,19 @@ std::optional<Result> withinTimeout(std::function<Result()> call,
         run(); // no thread to spare: unbounded, as libjack itself is
     }
     std::unique_lock lock(shared->mutex);
-    const bool late = !shared->done.wait_for(lock, kJackServerTimeout,
-                                             [&] { return shared->result.has_value(); });
-    shared->late = late;
+    shared->late = !shared->done.wait_for(lock, kJackServerTimeout, [&] { return shared->ended; });
     lock.unlock();
     // A call in time has as good as ended its thread; a late one is left to end, if ever.
-    if (caller.joinable()) {
-        late ? caller.detach() : caller.join();
+    if (!shared->late) {
+        if (caller.joinable()) {
+            caller.join();
+        }
+        return shared->result;
     }
-    return shared->result;
+    caller.detach();
+    const std::lock_guard registry(lateCallsMutex);
+    lateCalls.push_back(shared);
+    return std::nullopt;
 }
 
 std::string describeOpenFailure(jack_status_t status) {
@@ -155,10 +179,10 @@ JackClient::JackClient(jack_client_t* client, std::unique_ptr<Dispatch> dispatch
 
 JackClient::~JackClient() {
     // Closing deactivates first: no callback runs once it has returned, whatever it answered.
-    ask<int>([client = m_client] { return jack_client_close(client); }, -1);
-    if (!lost()) {
+    if (!lost() && withinTimeout<int>([client = m_client] { return jack_client_close(client); })) {
         return;
     }
+    lose();
     // Left to JACK with a dispatch that reaches nobody, kept for the life of the process (never
     // destroyed: JACK's threads may call it as the process ends).
     static std::mutex keeping;
@@ -168,7 +192,8 @@ JackClient::~JackClient() {
 }
 
 bool JackClient::onProcessThread() const {
-    return pthread_equal(jack_client_thread_id(m_client), pthread_self()) != 0;
+    // A lost client's threads are shut out, and its handle may be closed already.
+    return !lost() && pthread_equal(jack_client_thread_id(m_client), pthread_self()) != 0;
 }
 
 template <class Result>
@@ -176,7 +201,10 @@ Result JackClient::ask(std::function<Result()> call, Result failure) {
     if (m_lost.load()) {
         return failure;
     }
-    if (const std::optional<Result> result = withinTimeout<Result>(std::move(call))) {
+    // Should the call that lost the client ever end, its thread closes the client, which
+    // nothing touches once it is lost: the server forgets it, and libjack ends its threads.
+    if (const std::optional<Result> result = withinTimeout<Result>(
+            std::move(call), [client = m_client](Result) { jack_client_close(client); })) {
         return *result;
     }
     lose();

@@ -4,8 +4,9 @@
 // a server that froze (stopped, hung) would hold the caller for ever. Every call here that waits
 // for the server therefore runs on a thread of its own while the caller waits at most
 // kJackServerTimeout. A call that is late leaves the client lost: nothing is asked of the server
-// again, the listener is shut out (JACK may still call back if the server wakes), and the
-// client is not closed, as closing waits for the same server; it is left to the process's end.
+// again and the listener is shut out (JACK may still call back if the server wakes). Closing
+// would wait for the same server, so the late call's thread closes the client if the call ever
+// ends (the server woke or died); until then the client is left as it is.
 //
 // Threads. The calls that wait for the server come from any thread but JACK's own. JACK's
 // callbacks reach the listener on JACK's threads from open until the client is closed or lost;
@@ -48,7 +49,7 @@ public:
     JackClient(const JackClient&) = delete;
     JackClient& operator=(const JackClient&) = delete;
 
-    // For the calls that do not wait for the server.
+    // For the calls that do not wait for the server; not once the client is lost.
     jack_client_t* handle() const { return m_client; }
     bool onProcessThread() const;
     // A call was late: the server does not answer.
