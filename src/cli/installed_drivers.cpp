@@ -7,8 +7,7 @@
 
 #include <objbase.h>
 #else
-#include "cli/jack_session.h"
-#include "drivers/sim/install_memory.h"
+#include "cli/driver_options.h"
 #include "platform/memory/memory_platform.h"
 #endif
 
@@ -26,22 +25,13 @@ int withInstalledDrivers([[maybe_unused]] const CliOptions& options,
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     return code;
 #else
-    if (options.simHelp) {
-        std::printf("%s\n", simSettingsHelp());
-        return kExitMeasured;
-    }
-    SimSettings settings;
-    std::string error;
-    if (!parseSimSettings(options.simSettings, settings, &error)) {
-        std::fprintf(stderr, "tarvelo-cli: bad simulator settings: %s\n", error.c_str());
-        return kExitBadInput;
+    ListedDrivers drivers;
+    if (const std::optional<int> ended = drivers.setUp(options.driverOptions)) {
+        return *ended;
     }
     platform::MemoryPlatform registry;
-    installLoopbackSimulator(
-        registry, [&settings] { return settings; }, "/proc/self/exe");
-    const JackSession jack(options);
-    jack.install(registry, "/proc/self/exe");
+    drivers.install(registry, "/proc/self/exe");
     const platform::ScopedPlatform scoped(registry);
-    return run(jack.hooks());
+    return run(drivers.hooks());
 #endif
 }

@@ -1,11 +1,8 @@
 #include "cli/options.h"
 
+#include "cli/driver_options.h"
 #include "cli/run.h"
 #include "tarvelo_version.h"
-
-#if !defined(_WIN32)
-#include "drivers/jack/jack_settings.h"
-#endif
 
 #include <CLI/CLI.hpp>
 
@@ -61,27 +58,7 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                                 "Draw the input around the onset, or a sweep's latencies, as SVG");
     list->excludes(wav)->excludes(plot)->excludes(sweep);
     app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
-#if !defined(_WIN32)
-    app.add_option("--sim", options.simSettings,
-                   "Settings of the built-in loopback simulator, key=value[,key=value...]; "
-                   "--sim-help lists them");
-    app.add_flag("--sim-help", options.simHelp, "Describe the simulator's settings and exit")
-        ->excludes(wav)
-        ->excludes(plot)
-        ->excludes(sweep);
-    app.add_option("--jack-in", options.jackInputs,
-                   "JACK driver: the port an input reads from, one per channel in order "
-                   "(default: the first physical capture port)");
-    app.add_option("--jack-out", options.jackOutputs,
-                   "JACK driver: the port an output feeds, one per channel in order "
-                   "(default: the first physical playback port)");
-    app.add_option("--jack-channels", options.jackChannels,
-                   "JACK driver: input and output ports each (default: 2, or as many as named)")
-        ->check(CLI::Range(1, kMaxJackChannels));
-    app.add_option("--jack-name", options.jackName,
-                   "JACK driver: the client's name, which its ports carry (default: tarvelo)")
-        ->check([](const std::string& name) { return name.empty() ? "a name is needed" : ""; });
-#endif
+    addDriverOptions(app, options.driverOptions, {wav, plot, sweep});
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) { // --help or --version

@@ -1,6 +1,7 @@
 #pragma once
 // tarvelo-cli's command line: the options as values, and their parsing.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,13 +25,8 @@ struct CliOptions {
     std::string wavFile;  // empty: none
     std::string plotFile; // empty: none
     bool quiet = false;
-    std::string simSettings;
-    bool simHelp = false;
-    // The JACK driver (Linux): --jack-in, --jack-out, --jack-channels, --jack-name.
-    std::vector<std::string> jackInputs;
-    std::vector<std::string> jackOutputs;
-    std::optional<int> jackChannels;
-    std::optional<std::string> jackName;
+    // The values of the listed drivers' own options, by option name (driver_options.h).
+    std::map<std::string, std::vector<std::string>> driverOptions;
 };
 
 // Fills `options` from the command line. None to go on; otherwise the program's exit code, once

@@ -53,8 +53,8 @@ protected:
     // Files the program is asked to write go here; its streams are kept apart.
     std::filesystem::path file(const std::string& name) const { return m_folder / "files" / name; }
 
-    CliRun cli(const std::string& arguments) const {
-        const std::string command = std::string(TARVELO_CLI) + " " + arguments + " >" +
+    CliRun cli(const std::string& arguments, const char* program = TARVELO_CLI) const {
+        const std::string command = std::string(program) + " " + arguments + " >" +
                                     (m_folder / "out").string() + " 2>" +
                                     (m_folder / "err").string();
         const int status = std::system(command.c_str());
@@ -366,6 +366,23 @@ TEST_F(Cli, AMeasurementThatCannotBeMadeEndsTheRunAndIsRecordedInTheReport) {
     EXPECT_EQ(count(text.err, "\n"), 1) << text.err;
 }
 
+// A driver added by its folder and one entry in a list of drivers, in a tarvelo-cli built over
+// that list (tests/drivers): the catalog lists it, it measures, its option is the program's.
+TEST_F(Cli, ADriverAddedByItsFolderAndOneEntryIsOfferedListedAndMeasured) {
+    EXPECT_EQ(cli("--list", TARVELO_CLI_FIXED_LOOP).out, "0: Fixed Loop\n");
+    for (const auto& [buffers, measured] : {std::pair{"0", 128}, {"9", 704}}) {
+        const CliRun run =
+            cli(std::string("-d fixed -q --loop-buffers ") + buffers, TARVELO_CLI_FIXED_LOOP);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out.rfind("Measurement results: " + std::to_string(measured) + " samples", 0),
+                  0u)
+            << run.out;
+    }
+    const CliRun refused = cli("--loop-buffers 10", TARVELO_CLI_FIXED_LOOP);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "tarvelo-cli: --loop-buffers: expected one digit (see --help)\n");
+}
+
 // Bad input exits 2 with one line, and nothing else, that says what is valid where it can,
 // before anything is measured or written.
 TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
@@ -384,6 +401,7 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
                          "32000 Hz, 44100 Hz, 48000 Hz, 96000 Hz, 192000 Hz\n"},
         {"--buffer-size 100", "tarvelo-cli: the driver does not offer a buffer of 100 samples; "
                               "offered: 32, 64, 128, 256, 512, 1024, 2048\n"},
+        {"--jack-in system:capture_1", "tarvelo-cli: --jack-in applies to the JACK driver only\n"},
         {"--sensitivity 5",
          "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
         {"--rate abc", ""},

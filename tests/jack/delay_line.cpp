@@ -1,17 +1,23 @@
-// A JACK client for the tests: NAME:in to NAME:out through a delay line of N samples, with
-// optional polarity inversion and gain. With --physical LC LP its ports are flagged physical and
-// terminal and declare a capture latency of LC (out) and a playback latency of LP (in), so that
-// it stands in for an interface's capture and playback ports.
+// A JACK client for the tests: NAME:in to NAME:out through a delay line of N samples. With
+// --physical LC LP its ports are flagged physical and terminal and declare a capture latency of
+// LC (out) and a playback latency of LP (in), so that it stands in for an interface's ports.
 //
-//   delay_line NAME N [--invert] [--gain DB] [--physical LC LP]
+// While it runs it loses periods and changes its delay on request, as real loops do, from the
+// next period on: with --drop P each SIGUSR1 loses P periods of what is in flight (all of it, if
+// less), which comes out that much early with silence behind it, and what enters next keeps the
+// delay; with --swap D each SIGUSR2 swaps the delay between N and D (a longer one reaching back
+// to silence, never to what has left).
+//
+//   delay_line NAME N [--physical LC LP] [--drop P] [--swap D]
 //
 // Prints "ready" once its ports can be connected; ends on SIGTERM or SIGINT, or when the server
-// shuts down.
+// shuts down. Several delay lines, each its own process, run side by side on one server.
 
 #include <jack/jack.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,26 +29,55 @@
 namespace {
 
 sem_t g_done;
+std::atomic<int> g_dropsAsked{0};
+std::atomic<int> g_swapsAsked{0};
 
 struct DelayLine {
     jack_port_t* in = nullptr;
     jack_port_t* out = nullptr;
-    std::vector<float> ring; // delay + 1 samples: the slot after the newest is the one to play
-    std::size_t newest = 0;
-    float gain = 1.0f;
+    std::vector<float> ring; // the longer delay + 1 samples; `next` is written next
+    std::size_t next = 0;
+    std::size_t delay = 0;
+    std::size_t other = 0; // the delay a swap takes
+    std::size_t dropPeriods = 0;
     jack_latency_range_t captureLatency{0, 0};
     jack_latency_range_t playbackLatency{0, 0};
+
+    // The sample written `age` samples before the one written next.
+    float& at(std::size_t age) { return ring[(next + ring.size() - age) % ring.size()]; }
+
+    void drop(std::size_t lost) {
+        lost = std::min(lost, delay);
+        for (std::size_t age = delay; age > lost; --age) {
+            at(age) = at(age - lost);
+        }
+        for (std::size_t age = 1; age <= lost; ++age) {
+            at(age) = 0.0f;
+        }
+    }
+
+    void swap() {
+        for (std::size_t age = delay + 1; age <= other; ++age) {
+            at(age) = 0.0f;
+        }
+        std::swap(delay, other);
+    }
 };
 
 int process(jack_nframes_t frames, void* arg) {
     auto& line = *static_cast<DelayLine*>(arg);
+    for (int n = g_dropsAsked.exchange(0); n > 0; --n) {
+        line.drop(line.dropPeriods * frames);
+    }
+    for (int n = g_swapsAsked.exchange(0); n > 0; --n) {
+        line.swap();
+    }
     const auto* in = static_cast<const float*>(jack_port_get_buffer(line.in, frames));
     auto* out = static_cast<float*>(jack_port_get_buffer(line.out, frames));
-    const std::size_t size = line.ring.size();
     for (jack_nframes_t i = 0; i < frames; ++i) {
-        line.newest = (line.newest + 1) % size;
-        line.ring[line.newest] = in[i];
-        out[i] = line.gain * line.ring[(line.newest + 1) % size];
+        line.at(0) = in[i];
+        out[i] = line.at(line.delay);
+        line.next = (line.next + 1) % line.ring.size();
     }
     return 0;
 }
@@ -57,7 +92,7 @@ void declareLatency(jack_latency_callback_mode_t mode, void* arg) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: delay_line NAME N [--invert] [--gain DB] [--physical LC LP]\n");
+    std::fprintf(stderr, "usage: delay_line NAME N [--physical LC LP] [--drop P] [--swap D]\n");
     return 2;
 }
 
@@ -68,30 +103,40 @@ int main(int argc, char** argv) {
         return usage();
     }
     DelayLine line;
-    line.ring.assign(std::strtoul(argv[2], nullptr, 10) + 1, 0.0f);
+    line.delay = line.other = std::strtoul(argv[2], nullptr, 10);
     unsigned long flags = 0;
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--invert") {
-            line.gain = -line.gain;
-        } else if (option == "--gain" && i + 1 < argc) {
-            line.gain *= static_cast<float>(std::pow(10.0, std::atof(argv[++i]) / 20.0));
-        } else if (option == "--physical" && i + 2 < argc) {
+        if (option == "--physical" && i + 2 < argc) {
             flags = JackPortIsPhysical | JackPortIsTerminal;
             const auto capture = static_cast<jack_nframes_t>(std::strtoul(argv[++i], nullptr, 10));
             const auto playback = static_cast<jack_nframes_t>(std::strtoul(argv[++i], nullptr, 10));
             line.captureLatency = {capture, capture};
             line.playbackLatency = {playback, playback};
+        } else if (option == "--drop" && i + 1 < argc) {
+            line.dropPeriods = std::strtoul(argv[++i], nullptr, 10);
+        } else if (option == "--swap" && i + 1 < argc) {
+            line.other = std::strtoul(argv[++i], nullptr, 10);
         } else {
             return usage();
         }
     }
+    line.ring.assign(std::max(line.delay, line.other) + 1, 0.0f);
 
     sem_init(&g_done, 0, 0);
     struct sigaction action {};
-    action.sa_handler = [](int) { sem_post(&g_done); };
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = [](int signal) {
+        if (signal == SIGUSR1) {
+            ++g_dropsAsked;
+        } else if (signal == SIGUSR2) {
+            ++g_swapsAsked;
+        } else {
+            sem_post(&g_done);
+        }
+    };
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) {
+        sigaction(signal, &action, nullptr);
+    }
 
     jack_status_t status{};
     jack_client_t* client = jack_client_open(

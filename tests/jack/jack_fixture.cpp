@@ -69,8 +69,9 @@ Child::~Child() {
         // JACK tools close their clients on SIGINT; a client that just vanishes stalls a
         // synchronous server until it notices.
         signal(SIGINT);
-        if (!waitExit(3s)) {
-            signal(SIGKILL);
+        // Killed, the program is still reaped by its `timeout`: a server left unreaped would
+        // keep its name registered, and the next one of that name could not start.
+        if (!waitExit(3s) && (signal(SIGKILL), !waitExit(2s))) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }

@@ -77,9 +77,6 @@ public:
     JackServer& operator=(const JackServer&) = delete;
 
     void signal(int number) { m_jackd->signal(number); }
-    std::optional<int> waitExit(std::chrono::milliseconds limit) {
-        return m_jackd->waitExit(limit);
-    }
 
 private:
     void removeShmFiles() const;
@@ -94,6 +91,8 @@ public:
     DelayLine(const std::string& name, int delay, const std::vector<std::string>& options = {});
     // Whether its ports can be connected (within a few seconds).
     bool ready() const;
+    // SIGUSR1 loses periods, SIGUSR2 swaps its delay.
+    void signal(int number) const { m_child.signal(number); }
 
 private:
     Child m_child;

@@ -2,36 +2,26 @@
 
 void JackCycle::prepare(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, jack_nframes_t frames,
                         void (*bufferSwitch)(ASIOLong, ASIOBool)) {
-    const auto count = static_cast<std::size_t>(numChannels);
-    m_audio.assign(count * 2 * frames, 0.0f);
-    m_channels.assign(count, Channel{});
-    for (std::size_t i = 0; i < count; ++i) {
-        Channel& c = m_channels[i];
-        c.isInput = bufferInfos[i].isInput != ASIOFalse;
-        c.index = bufferInfos[i].channelNum;
-        c.halves[0] = m_audio.data() + 2 * i * frames;
-        c.halves[1] = c.halves[0] + frames;
-        bufferInfos[i].buffers[0] = c.halves[0];
-        bufferInfos[i].buffers[1] = c.halves[1];
+    m_buffers =
+        kit::DoubleBuffers(bufferInfos, numChannels, static_cast<ASIOLong>(frames), sizeof(float));
+    m_channels.clear();
+    for (const kit::DoubleBuffers::Channel& c : m_buffers.channels()) {
+        m_channels.push_back(
+            {c.isInput,
+             c.channel,
+             nullptr,
+             {static_cast<float*>(c.halves[0]), static_cast<float*>(c.halves[1])}});
     }
+    m_buffers.handOut(bufferInfos);
     m_frames = frames;
     m_bufferSwitch = bufferSwitch;
 }
 
 void JackCycle::release() {
     m_channels.clear();
-    m_audio = {};
+    m_buffers = {};
     m_frames = 0;
     m_bufferSwitch = nullptr;
-}
-
-bool JackCycle::isActive(bool isInput, ASIOLong index) const {
-    for (const Channel& c : m_channels) {
-        if (c.isInput == isInput && c.index == index) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void JackCycle::start() {

@@ -11,7 +11,8 @@
 // stop and position may come from any thread.
 
 #include "asio/asio.h"
-#include "drivers/jack/jack_switch_gate.h"
+#include "drivers/jack/jack_gate.h"
+#include "drivers/kit/double_buffers.h"
 
 #include <jack/jack.h>
 
@@ -38,7 +39,7 @@ public:
     std::vector<Channel>& channels() { return m_channels; }
     const std::vector<Channel>& channels() const { return m_channels; }
     jack_nframes_t frames() const { return m_frames; }
-    bool isActive(bool isInput, ASIOLong index) const;
+    bool isActive(bool isInput, ASIOLong index) const { return m_buffers.isActive(isInput, index); }
 
     // A new run from switch 0. Never on the process thread.
     void start();
@@ -86,11 +87,11 @@ public:
 
 private:
     std::vector<Channel> m_channels;
-    std::vector<float> m_audio; // every half of every channel
+    kit::DoubleBuffers m_buffers;
     jack_nframes_t m_frames = 0;
     void (*m_bufferSwitch)(ASIOLong, ASIOBool) = nullptr;
 
-    JackSwitchGate m_gate;
+    JackGate m_gate;
     std::atomic<std::uint64_t> m_switchIndex{0};  // the next switch; the process thread's
     std::atomic<std::int64_t> m_latestSwitch{-1}; // for position(); -1 before the first
     std::atomic<jack_nframes_t> m_startFrame{0};  // frame time of switch 0

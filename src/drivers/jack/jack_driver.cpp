@@ -1,6 +1,5 @@
 #include "drivers/jack/jack_driver.h"
 
-#include "drivers/com_driver.h"
 #include "drivers/jack/jack_setup.h"
 
 #include <jack/types.h>
@@ -10,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
-#include <pthread.h>
 #include <system_error>
 
 static_assert(std::endian::native == std::endian::little,
@@ -18,13 +16,10 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-JackDriver& driverOf(void* context) {
-    return *static_cast<JackDriver*>(context);
-}
+using Clock = std::chrono::steady_clock;
 
-ASIOSamples splitCount(std::uint64_t count) {
-    return {static_cast<std::uint32_t>(count >> 32), static_cast<std::uint32_t>(count)};
-}
+// How often the event thread looks at the process cycles when nothing else wakes it.
+constexpr auto kWatchInterval = kJackStallTimeout / 4;
 
 std::string describeRate(double rate) {
     char text[32];
@@ -43,41 +38,27 @@ JackDriver* createJackDriver(const JackSettings& settings) {
 }
 
 JackDriver::JackDriver(const JackSettings& settings)
-    : m_settings(settings) {}
+    : DriverBase({kJackDriverClassId, kJackDriverName, kJackDriverVersion, "JACK server"})
+    , m_settings(settings) {}
 
 JackDriver::~JackDriver() {
+    // First the client, through which JACK's callbacks reach this driver.
+    m_client.reset();
     if (m_eventThread.joinable()) {
         post(kQuit);
         m_eventThread.join();
     }
-    if (m_client != nullptr) {
-        // Deactivates first: the process thread has left the buffers before they go.
-        jack_client_close(m_client);
-    }
 }
 
-std::int32_t TARVELO_COM_CALL JackDriver::QueryInterface(const ComGuid& iid, void** object) {
-    return queryDriverInterface(this, kJackDriverClassId, iid, object);
-}
-
-std::uint32_t TARVELO_COM_CALL JackDriver::AddRef() {
-    return m_references.fetch_add(1) + 1;
-}
-
-std::uint32_t TARVELO_COM_CALL JackDriver::Release() {
-    const std::uint32_t left = m_references.fetch_sub(1) - 1;
-    if (left != 0) {
-        return left;
-    }
+void JackDriver::lastReleased() {
     if (onProcessThread() || onEventThread()) {
         // Neither thread can close the client or join itself: the event thread ends the driver
         // once it is out of the host's callback.
         m_deleteWhenEventsEnd = true;
         post(kQuit);
-        return 0;
+        return;
     }
     delete this;
-    return 0;
 }
 
 ASIOBool JackDriver::init(void* /*sysHandle*/) {
@@ -85,74 +66,22 @@ ASIOBool JackDriver::init(void* /*sysHandle*/) {
     if (m_client != nullptr) {
         return ASIOTrue;
     }
-    silenceLibjack();
-    jack_status_t status{};
-    m_client = jack_client_open(m_settings.clientName.c_str(),
-                                static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
-                                &status);
-    if (m_client == nullptr) {
-        failLocked(ASE_NotPresent, "init: " + describeOpenFailure(status));
+    std::string why;
+    std::unique_ptr<JackClient> client = JackClient::open(m_settings.clientName, true, this, why);
+    if (client == nullptr) {
+        fail(ASE_NotPresent, "init: " + why);
         return ASIOFalse;
     }
-    m_sampleRate = jack_get_sample_rate(m_client);
-    if (hookCallbacks()) {
-        try {
-            m_eventThread = std::thread(&JackDriver::runEvents, this);
-            return ASIOTrue;
-        } catch (const std::system_error&) {
-        }
-    }
-    jack_client_close(m_client);
-    m_client = nullptr;
-    failLocked(ASE_HWMalfunction, "init: the JACK client could not be set up");
-    return ASIOFalse;
-}
-
-bool JackDriver::hookCallbacks() {
-    const JackProcessCallback processHook = [](jack_nframes_t frames, void* self) {
-        driverOf(self).process(frames);
-        return 0;
-    };
-    const JackBufferSizeCallback periodHook = [](jack_nframes_t frames, void* self) {
-        driverOf(self).onPeriod(frames);
-        return 0;
-    };
-    const JackSampleRateCallback rateHook = [](jack_nframes_t rate, void* self) {
-        driverOf(self).onSampleRate(rate);
-        return 0;
-    };
-    const JackXRunCallback xrunHook = [](void* self) {
-        driverOf(self).m_xruns.fetch_add(1);
-        return 0;
-    };
-    const JackPortConnectCallback connectHook = [](jack_port_id_t a, jack_port_id_t b,
-                                                   int connected, void* self) {
-        driverOf(self).onPortConnect(a, b, connected);
-    };
-    const JackInfoShutdownCallback shutdownHook =
-        [](jack_status_t, const char* reason, void* self) { driverOf(self).onShutdown(reason); };
-    jack_on_info_shutdown(m_client, shutdownHook, this);
-    return jack_set_process_callback(m_client, processHook, this) == 0 &&
-           jack_set_buffer_size_callback(m_client, periodHook, this) == 0 &&
-           jack_set_sample_rate_callback(m_client, rateHook, this) == 0 &&
-           jack_set_xrun_callback(m_client, xrunHook, this) == 0 &&
-           jack_set_port_connect_callback(m_client, connectHook, this) == 0;
-}
-
-void JackDriver::getDriverName(char* name) {
-    if (name != nullptr) {
-        copyText(name, kDriverNameBytes, kJackDriverName);
-    }
-}
-
-ASIOLong JackDriver::getDriverVersion() {
-    return kJackDriverVersion;
-}
-
-void JackDriver::getErrorMessage(char* string) {
-    if (string != nullptr) {
-        const std::lock_guard lock(m_mutex);
-        copyText(string, kErrorMessageBytes, m_errorText);
+    m_sampleRate = jack_get_sample_rate(client->handle());
+    try {
+        m_handle = client->handle();
+        m_client = std::move(client);
+        m_eventThread = std::thread(&JackDriver::runEvents, this);
+        return ASIOTrue;
+    } catch (const std::system_error&) {
+        m_client.reset();
+        fail(ASE_HWMalfunction, "init: the driver's event thread could not be started");
+        return ASIOFalse;
     }
 }
 
@@ -162,22 +91,20 @@ ASIOError JackDriver::start() {
         return refusal;
     }
     if (m_cycle.frames() == 0) {
-        return failLocked(ASE_InvalidMode, "start: no buffers; call createBuffers first");
+        return fail(ASE_InvalidMode, "start: no buffers; call createBuffers first");
     }
     if (m_cycle.isRunning()) {
         return ASE_OK;
     }
     if (onProcessThread()) {
-        return failLocked(ASE_InvalidMode,
-                          "start: not inside bufferSwitch; start after it returns");
+        return fail(ASE_InvalidMode, "start: not inside bufferSwitch; start after it returns");
     }
-    const jack_nframes_t period = jack_get_buffer_size(m_client);
+    const jack_nframes_t period = jack_get_buffer_size(m_client->handle());
     if (period != m_cycle.frames()) {
-        return failLocked(ASE_InvalidMode, "start: the JACK period is now " +
-                                               std::to_string(period) +
-                                               " samples; create the buffers again");
+        return fail(ASE_InvalidMode, "start: the JACK period is now " + std::to_string(period) +
+                                         " samples; create the buffers again");
     }
-    m_xruns = 0;
+    m_xrunsAtStart = m_xruns.load();
     m_cycle.start();
     return ASE_OK;
 }
@@ -204,16 +131,17 @@ ASIOError JackDriver::getLatencies(ASIOLong* inputLatency, ASIOLong* outputLaten
     if (const ASIOError refusal = checkServer("getLatencies"); refusal != ASE_OK) {
         return refusal;
     }
-    const JackSetupCheck plan = planJackWiring(m_client, m_settings);
+    jack_client_t* const client = m_client->handle();
+    const JackSetupCheck plan = planJackWiring(client, m_settings);
     if (plan.problem != JackSetupProblem::None) {
-        return failLocked(ASE_NotPresent, "getLatencies: " + plan.message);
+        return fail(ASE_NotPresent, "getLatencies: " + plan.message);
     }
-    const auto largest = [this](const std::vector<std::string>& peers,
-                                jack_latency_callback_mode_t mode) {
+    const auto largest = [client](const std::vector<std::string>& peers,
+                                  jack_latency_callback_mode_t mode) {
         jack_nframes_t latency = 0;
         for (const std::string& peer : peers) {
             if (jack_port_t* port =
-                    peer.empty() ? nullptr : jack_port_by_name(m_client, peer.c_str())) {
+                    peer.empty() ? nullptr : jack_port_by_name(client, peer.c_str())) {
                 jack_latency_range_t range{};
                 jack_port_get_latency_range(port, mode, &range);
                 latency = std::max(latency, range.max);
@@ -236,7 +164,7 @@ ASIOError JackDriver::getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLo
     if (const ASIOError refusal = checkServer("getBufferSize"); refusal != ASE_OK) {
         return refusal;
     }
-    const auto period = static_cast<ASIOLong>(jack_get_buffer_size(m_client));
+    const auto period = static_cast<ASIOLong>(jack_get_buffer_size(m_client->handle()));
     *minSize = period;
     *maxSize = period;
     *preferredSize = period;
@@ -270,26 +198,11 @@ ASIOError JackDriver::setSampleRate(ASIOSampleRate sampleRate) {
         return refusal;
     }
     if (sampleRate != m_sampleRate.load()) {
-        return failLocked(ASE_NoClock, "setSampleRate: the JACK server runs at " +
-                                           describeRate(m_sampleRate.load()) +
-                                           "; a server's rate is set when it starts");
+        return fail(ASE_NoClock, "setSampleRate: the JACK server runs at " +
+                                     describeRate(m_sampleRate.load()) +
+                                     "; a server's rate is set when it starts");
     }
     return ASE_OK;
-}
-
-ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, ASIOLong* numSources) {
-    if (clocks == nullptr || numSources == nullptr || *numSources < 1) {
-        return fail(ASE_InvalidParameter, "getClockSources: no room for the clock source");
-    }
-    clocks[0] = ASIOClockSource{0, -1, -1, ASIOTrue, {}};
-    copyText(clocks[0].name, sizeof clocks[0].name, "JACK server");
-    *numSources = 1;
-    return ASE_OK;
-}
-
-ASIOError JackDriver::setClockSource(ASIOLong reference) {
-    return reference == 0 ? ASE_OK
-                          : fail(ASE_InvalidParameter, "setClockSource: the only clock is 0");
 }
 
 ASIOError JackDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) {
@@ -301,29 +214,24 @@ ASIOError JackDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeSta
     if (m_serverGone.load() || !m_cycle.position(samples, frameTime)) {
         return ASE_SPNotAdvancing;
     }
-    *samplePosition = splitCount(samples);
-    *timeStamp = splitCount(jack_frames_to_time(m_client, frameTime) * 1000); // µs to ns
+    *samplePosition = kit::splitCount(samples);
+    *timeStamp = kit::splitCount(jack_frames_to_time(m_handle, frameTime) * 1000);
     return ASE_OK;
 }
 
 ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info) {
-    if (info == nullptr) {
-        return fail(ASE_InvalidParameter, "getChannelInfo: null pointer");
+    if (const std::string why = kit::whyNoChannel(info, {m_settings.inputs, m_settings.outputs});
+        !why.empty()) {
+        return fail(ASE_InvalidParameter, "getChannelInfo: " + why);
     }
     const bool isInput = info->isInput != ASIOFalse;
-    const int count = isInput ? m_settings.inputs : m_settings.outputs;
-    if (info->channel < 0 || info->channel >= count) {
-        return fail(ASE_InvalidParameter, "getChannelInfo: no " +
-                                              std::string(isInput ? "input " : "output ") +
-                                              std::to_string(info->channel));
-    }
     {
         const std::lock_guard lock(m_mutex);
         info->isActive = m_cycle.isActive(isInput, info->channel) ? ASIOTrue : ASIOFalse;
     }
     info->channelGroup = 0;
     info->type = ASIOSTFloat32LSB;
-    copyText(info->name, sizeof info->name, jackPortShortName(isInput, info->channel));
+    kit::copyText(info->name, sizeof info->name, jackPortShortName(isInput, info->channel));
     return ASE_OK;
 }
 
@@ -335,32 +243,40 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numCha
         return refusal;
     }
     if (m_cycle.frames() != 0) {
-        return failLocked(ASE_InvalidMode,
-                          "createBuffers: buffers exist already; call disposeBuffers first");
+        return fail(ASE_InvalidMode,
+                    "createBuffers: buffers exist already; call disposeBuffers first");
     }
-    if (const ASIOError refusal =
-            checkBufferRequest(bufferInfos, numChannels, bufferSize, callbacks);
-        refusal != ASE_OK) {
-        return refusal;
+    const jack_nframes_t period = jack_get_buffer_size(m_client->handle());
+    const bool periodAsked = bufferSize >= 1 && static_cast<jack_nframes_t>(bufferSize) == period;
+    if (const std::string why = kit::whyRefused(
+            bufferInfos, numChannels, callbacks, {m_settings.inputs, m_settings.outputs},
+            periodAsked ? ""
+                        : "the only buffer size is the JACK period, " + std::to_string(period) +
+                              " samples");
+        !why.empty()) {
+        return fail(ASE_InvalidParameter, "createBuffers: " + why);
     }
     try {
-        m_cycle.prepare(bufferInfos, numChannels, static_cast<jack_nframes_t>(bufferSize),
-                        callbacks->bufferSwitch);
+        m_cycle.prepare(bufferInfos, numChannels, period, callbacks->bufferSwitch);
     } catch (const std::bad_alloc&) {
-        return failLocked(ASE_NoMemory, "createBuffers: out of memory");
+        return fail(ASE_NoMemory, "createBuffers: out of memory");
     }
     if (const ASIOError refusal = registerPorts(); refusal != ASE_OK) {
         releaseBuffers();
         return refusal;
     }
     m_callbacks = *callbacks;
-    if (jack_activate(m_client) != 0) {
+    m_xrunsTold = m_xruns.load();
+    m_takesOverload = -1;
+    if (!m_client->activate()) {
         releaseBuffers();
-        return failLocked(ASE_HWMalfunction, "createBuffers: the JACK server refused to activate "
-                                             "the client");
+        return refused("createBuffers", ASE_HWMalfunction,
+                       "the JACK server refused to activate the client");
     }
+    m_active = true;
     if (const ASIOError refusal = wire(); refusal != ASE_OK) {
-        jack_deactivate(m_client);
+        m_active = false;
+        m_client->deactivate();
         releaseBuffers();
         return refusal;
     }
@@ -368,72 +284,38 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numCha
     return ASE_OK;
 }
 
-ASIOError JackDriver::checkBufferRequest(const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
-                                         ASIOLong bufferSize, const ASIOCallbacks* callbacks) {
-    if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) {
-        return failLocked(ASE_InvalidParameter, "createBuffers: no bufferSwitch callback");
-    }
-    if (bufferInfos == nullptr || numChannels < 1) {
-        return failLocked(ASE_InvalidParameter, "createBuffers: no channels asked for");
-    }
-    const jack_nframes_t period = jack_get_buffer_size(m_client);
-    if (bufferSize < 1 || static_cast<jack_nframes_t>(bufferSize) != period) {
-        return failLocked(ASE_InvalidParameter,
-                          "createBuffers: the only buffer size is the JACK period, " +
-                              std::to_string(period) + " samples");
-    }
-    std::vector<bool> inputTaken(static_cast<std::size_t>(m_settings.inputs), false);
-    std::vector<bool> outputTaken(static_cast<std::size_t>(m_settings.outputs), false);
-    for (ASIOLong i = 0; i < numChannels; ++i) {
-        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
-        const ASIOLong channel = bufferInfos[i].channelNum;
-        auto& taken = isInput ? inputTaken : outputTaken;
-        const std::string what = std::string(isInput ? "input " : "output ") +
-                                 std::to_string(channel) + " (record " + std::to_string(i) + ")";
-        if (channel < 0 || static_cast<std::size_t>(channel) >= taken.size()) {
-            return failLocked(ASE_InvalidParameter, "createBuffers: there is no " + what);
-        }
-        if (taken[static_cast<std::size_t>(channel)]) {
-            return failLocked(ASE_InvalidParameter,
-                              "createBuffers: " + what + " is asked for twice");
-        }
-        taken[static_cast<std::size_t>(channel)] = true;
-    }
-    return ASE_OK;
-}
-
 ASIOError JackDriver::registerPorts() {
     for (JackCycle::Channel& c : m_cycle.channels()) {
         const std::string name = jackPortShortName(c.isInput, c.index);
-        c.port = jack_port_register(m_client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                    c.isInput ? JackPortIsInput : JackPortIsOutput, 0);
+        c.port = m_client->registerPort(name, c.isInput ? JackPortIsInput : JackPortIsOutput);
         if (c.port == nullptr) {
-            return failLocked(ASE_HWMalfunction,
-                              "createBuffers: the JACK server refused the port " + name);
+            return refused("createBuffers", ASE_HWMalfunction,
+                           "the JACK server refused the port " + name);
         }
     }
     return ASE_OK;
 }
 
 ASIOError JackDriver::wire() {
-    const JackSetupCheck plan = planJackWiring(m_client, m_settings);
+    jack_client_t* const client = m_client->handle();
+    const JackSetupCheck plan = planJackWiring(client, m_settings);
     if (plan.problem != JackSetupProblem::None) {
-        return failLocked(ASE_NotPresent, "createBuffers: " + plan.message);
+        return fail(ASE_NotPresent, "createBuffers: " + plan.message);
     }
     for (const JackCycle::Channel& c : m_cycle.channels()) {
         const auto& peers = c.isInput ? plan.wiring.inputSources : plan.wiring.outputTargets;
         const std::string& peer = peers[static_cast<std::size_t>(c.index)];
         // A peer that is one of the driver's own ports exists only when the host uses it.
-        if (peer.empty() || jack_port_by_name(m_client, peer.c_str()) == nullptr) {
+        if (peer.empty() || jack_port_by_name(client, peer.c_str()) == nullptr) {
             continue;
         }
-        const char* own = jack_port_name(c.port);
-        const char* from = c.isInput ? peer.c_str() : own;
-        const char* to = c.isInput ? own : peer.c_str();
-        const int result = jack_connect(m_client, from, to);
+        const std::string own = jack_port_name(c.port);
+        const std::string& from = c.isInput ? peer : own;
+        const std::string& to = c.isInput ? own : peer;
+        const int result = m_client->connect(from, to);
         if (result != 0 && result != EEXIST) {
-            return failLocked(ASE_NotPresent, std::string("createBuffers: JACK did not connect ") +
-                                                  from + " to " + to);
+            return refused("createBuffers", ASE_NotPresent,
+                           "JACK did not connect " + from + " to " + to);
         }
     }
     return ASE_OK;
@@ -449,18 +331,20 @@ ASIOError JackDriver::disposeBuffers() {
     const std::unique_lock delivery = lockDelivery();
     const std::lock_guard lock(m_mutex);
     if (m_cycle.frames() == 0) {
-        return failLocked(ASE_InvalidMode, "disposeBuffers: there are no buffers");
+        return fail(ASE_InvalidMode, "disposeBuffers: there are no buffers");
     }
     m_wired = false;
-    jack_deactivate(m_client);
+    m_active = false;
+    // A lost client shuts JACK out before the buffers go, and a dead server runs no cycle.
+    const bool deactivated = m_client->deactivate();
     releaseBuffers();
-    return ASE_OK;
+    return deactivated ? ASE_OK : checkServer("disposeBuffers");
 }
 
 void JackDriver::releaseBuffers() {
     for (const JackCycle::Channel& c : m_cycle.channels()) {
         if (c.port != nullptr) {
-            jack_port_unregister(m_client, c.port);
+            m_client->unregisterPort(c.port);
         }
     }
     m_cycle.release();
@@ -472,38 +356,34 @@ ASIOError JackDriver::controlPanel() {
                                 "jackd, or a JACK control program)");
 }
 
-ASIOError JackDriver::future(ASIOLong /*selector*/, void* /*opt*/) {
-    return ASE_InvalidParameter;
-}
-
 ASIOError JackDriver::outputReady() {
     // The outputs are copied to JACK as soon as bufferSwitch returns.
     return ASE_OK;
 }
 
-ASIOError JackDriver::fail(ASIOError result, std::string reason) {
-    const std::lock_guard lock(m_mutex);
-    return failLocked(result, std::move(reason));
-}
-
-ASIOError JackDriver::failLocked(ASIOError result, std::string reason) {
-    m_errorText = std::move(reason);
-    return result;
-}
-
 ASIOError JackDriver::checkServer(const char* operation) {
+    const std::string prefix = std::string(operation) + ": ";
     if (m_client == nullptr) {
-        return failLocked(ASE_NotPresent, std::string(operation) + ": call init first");
+        return fail(ASE_NotPresent, prefix + "call init first");
     }
     if (m_serverGone.load()) {
-        return failLocked(ASE_NotPresent, std::string(operation) + ": the JACK server shut down: " +
-                                              m_shutdownReason.data());
+        return fail(ASE_NotPresent, prefix + m_goneReason.data());
+    }
+    if (m_client->lost()) {
+        return fail(ASE_NotPresent, prefix + jackServerLate());
     }
     return ASE_OK;
 }
 
+ASIOError JackDriver::refused(const char* operation, ASIOError result, const std::string& why) {
+    if (const ASIOError gone = checkServer(operation); gone != ASE_OK) {
+        return gone;
+    }
+    return fail(result, std::string(operation) + ": " + why);
+}
+
 bool JackDriver::onProcessThread() const {
-    return m_client != nullptr && pthread_equal(jack_client_thread_id(m_client), pthread_self());
+    return m_client != nullptr && m_client->onProcessThread();
 }
 
 bool JackDriver::onEventThread() const {
@@ -516,47 +396,64 @@ std::unique_lock<std::mutex> JackDriver::lockDelivery() {
 }
 
 void JackDriver::process(jack_nframes_t frames) noexcept {
-    m_cycle.run(frames, jack_last_frame_time(m_client), [frames](const JackCycle::Channel& c) {
+    m_cycles.fetch_add(1, std::memory_order_relaxed);
+    m_cycle.run(frames, jack_last_frame_time(m_handle), [frames](const JackCycle::Channel& c) {
         return static_cast<float*>(jack_port_get_buffer(c.port, frames));
     });
 }
 
-void JackDriver::onPeriod(jack_nframes_t frames) {
+void JackDriver::periodChanged(jack_nframes_t frames) noexcept {
     // JACK also calls this as the process thread starts, with the period the buffers have; the
     // event thread tells the two apart.
     m_newPeriod = frames;
     post(kPeriodChanged);
 }
 
-void JackDriver::onSampleRate(jack_nframes_t rate) {
-    // JACK also calls this when the callback is set, with the rate init read.
-    if (m_sampleRate.exchange(rate) != rate) {
+void JackDriver::rateChanged(jack_nframes_t rate) noexcept {
+    // JACK also calls this as init sets the callback: the first rate is no change.
+    if (const double before = m_sampleRate.exchange(rate); before != 0 && before != rate) {
         post(kRateChanged);
     }
 }
 
-void JackDriver::onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected) {
-    if (connected != 0 || !m_wired.load()) {
+void JackDriver::xrun() noexcept {
+    m_xruns.fetch_add(1);
+    post(kXrun);
+}
+
+void JackDriver::disconnected(jack_port_id_t from, jack_port_id_t to) noexcept {
+    if (!m_wired.load()) {
         return;
     }
-    jack_port_t* from = jack_port_by_id(m_client, a);
-    jack_port_t* to = jack_port_by_id(m_client, b);
-    if (from == nullptr || to == nullptr ||
-        (!jack_port_is_mine(m_client, from) && !jack_port_is_mine(m_client, to))) {
+    jack_port_t* source = jack_port_by_id(m_handle, from);
+    jack_port_t* target = jack_port_by_id(m_handle, to);
+    if (source == nullptr || target == nullptr ||
+        (!jack_port_is_mine(m_handle, source) && !jack_port_is_mine(m_handle, target))) {
         return;
     }
-    {
+    try {
         const std::lock_guard lock(m_noticeMutex);
-        m_notices.push_back(std::string(jack_port_name(from)) + " was disconnected from " +
-                            jack_port_name(to));
+        m_notices.push_back(std::string(jack_port_name(source)) + " was disconnected from " +
+                            jack_port_name(target));
+    } catch (const std::bad_alloc&) {
+        return;
     }
     post(kNoticesQueued);
 }
 
-void JackDriver::onShutdown(const char* reason) noexcept {
+void JackDriver::serverShutDown(const char* reason) noexcept {
     // JACK may call this from its process thread as it ends: record, nothing more.
-    const char* text = reason != nullptr && reason[0] != '\0' ? reason : "no reason given";
-    std::snprintf(m_shutdownReason.data(), m_shutdownReason.size(), "%s", text);
+    char text[sizeof m_goneReason];
+    std::snprintf(text, sizeof text, "the JACK server shut down: %s",
+                  reason != nullptr && reason[0] != '\0' ? reason : "no reason given");
+    serverGone(text);
+}
+
+void JackDriver::serverGone(const char* reason) noexcept {
+    if (m_goneClaimed.exchange(true)) {
+        return;
+    }
+    std::snprintf(m_goneReason.data(), m_goneReason.size(), "%s", reason);
     m_serverGone = true;
     m_cycle.stop(true);
     post(kServerGone);
@@ -568,8 +465,13 @@ void JackDriver::post(unsigned events) noexcept {
 }
 
 void JackDriver::runEvents() {
+    CycleWatch watch;
     for (;;) {
-        m_wake.acquire();
+        const bool woken = m_wake.try_acquire_for(kWatchInterval);
+        watchCycles(watch);
+        if (!woken) {
+            continue;
+        }
         const unsigned events = m_events.exchange(0);
         if ((events & kQuit) != 0) {
             break;
@@ -579,6 +481,23 @@ void JackDriver::runEvents() {
     if (m_deleteWhenEventsEnd.load()) {
         m_eventThread.detach();
         delete this;
+    }
+}
+
+void JackDriver::watchCycles(CycleWatch& watch) {
+    const bool active = m_active.load();
+    const std::uint64_t cycles = m_cycles.load(std::memory_order_relaxed);
+    const Clock::time_point now = Clock::now();
+    // The time runs from the first look at an active client, however long activating it took.
+    if (!active || !watch.active || cycles != watch.cycles) {
+        watch = {active, cycles, now};
+    } else if (now - watch.since >= kJackStallTimeout) {
+        char reason[sizeof m_goneReason];
+        std::snprintf(
+            reason, sizeof reason, "the JACK server stopped: no process cycle for %lld ms",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - watch.since).count()));
+        serverGone(reason);
     }
 }
 
@@ -601,7 +520,7 @@ void JackDriver::deliver(unsigned events) {
         notices.push_back("the JACK sample rate changed to " + describeRate(m_sampleRate.load()));
     }
     if ((events & kServerGone) != 0) {
-        notices.push_back(std::string("the JACK server shut down: ") + m_shutdownReason.data());
+        notices.emplace_back(m_goneReason.data());
     }
     if (m_settings.notice) {
         for (const std::string& notice : notices) {
@@ -615,7 +534,25 @@ void JackDriver::deliver(unsigned events) {
     if ((events & kRateChanged) != 0 && m_callbacks.sampleRateDidChange != nullptr) {
         m_callbacks.sampleRateDidChange(m_sampleRate.load());
     }
+    if ((events & kXrun) != 0 && !m_serverGone.load()) {
+        tellOverloads();
+    }
     if ((periodChanged || (events & kServerGone) != 0) && m_callbacks.asioMessage != nullptr) {
         m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    }
+}
+
+void JackDriver::tellOverloads() {
+    if (m_callbacks.asioMessage == nullptr) {
+        return;
+    }
+    if (m_takesOverload < 0) {
+        m_takesOverload =
+            m_callbacks.asioMessage(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) != 0;
+    }
+    for (const std::uint64_t xruns = m_xruns.load(); m_xrunsTold < xruns; ++m_xrunsTold) {
+        if (m_takesOverload != 0) {
+            m_callbacks.asioMessage(kAsioOverload, 0, nullptr, nullptr);
+        }
     }
 }

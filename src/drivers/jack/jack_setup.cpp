@@ -1,6 +1,6 @@
 #include "drivers/jack/jack_setup.h"
 
-#include <cstdio>
+#include "drivers/jack/jack_client.h"
 
 #include <algorithm>
 #include <memory>
@@ -107,36 +107,11 @@ JackSetupCheck planJackWiring(jack_client_t* client, const JackSettings& setting
 }
 
 JackSetupCheck checkJackSetup(const JackSettings& settings) {
-    silenceLibjack();
-    jack_status_t status{};
-    jack_client_t* client =
-        jack_client_open((settings.clientName + "-check").c_str(), JackNoStartServer, &status);
+    std::string why;
+    const std::unique_ptr<JackClient> client =
+        JackClient::open(settings.clientName, true, nullptr, why);
     if (client == nullptr) {
-        return {JackSetupProblem::NoServer, describeOpenFailure(status), {}};
+        return {JackSetupProblem::NoClient, why, {}};
     }
-    JackSetupCheck check = planJackWiring(client, settings);
-    jack_client_close(client);
-    return check;
-}
-
-std::string describeOpenFailure(jack_status_t status) {
-    if ((status & JackServerFailed) != 0) {
-        return "no JACK server is running; start one with jackd -d alsa, or run under pw-jack";
-    }
-    if ((status & JackNameNotUnique) != 0) {
-        return "another JACK client has the driver's name (is Tarvelo running already?)";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "the JACK server refused a client (status 0x%x)",
-                  static_cast<unsigned>(status));
-    return text;
-}
-
-void silenceLibjack() {
-    static const bool silenced = [] {
-        jack_set_error_function([](const char*) {});
-        jack_set_info_function([](const char*) {});
-        return true;
-    }();
-    (void)silenced;
+    return planJackWiring(client->handle(), settings);
 }

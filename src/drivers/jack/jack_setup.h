@@ -19,7 +19,7 @@ struct JackWiring {
 
 enum class JackSetupProblem {
     None,
-    NoServer,       // no client could be opened: no server, mostly (checkJackSetup only)
+    NoClient,       // none could be opened: no server, one that does not answer, the name taken
     BadPort,        // a named port does not exist, carries audio the wrong way, or has no channel
     NoPhysicalPort, // no port was named for a direction and the server has no physical one
 };
@@ -35,14 +35,9 @@ struct JackSetupCheck {
 // wires channel 0 to the server's first physical port.
 JackSetupCheck planJackWiring(jack_client_t* client, const JackSettings& settings);
 
-// Opens a short-lived client of its own (never starting a server) and plans the wiring.
+// Opens a short-lived client of the driver's name (never starting a server), which no other
+// client may have, and plans the wiring.
 JackSetupCheck checkJackSetup(const JackSettings& settings);
 
 // The driver's own port names: "in_1", "out_1", ...
 std::string jackPortShortName(bool isInput, int channel);
-
-// Why jack_client_open failed, in one line; for no server, what to do about it.
-std::string describeOpenFailure(jack_status_t status);
-
-// libjack prints its own errors to standard error; the driver reports them in its own words.
-void silenceLibjack();

@@ -1,6 +1,6 @@
 #include "drivers/sim/loopback_sim.h"
 
-#include "drivers/com_driver.h"
+#include "drivers/kit/double_buffers.h"
 #include "drivers/sim/sim_stream.h"
 #include "engine/buffer_sizes.h"
 #include "engine/sample_format.h"
@@ -44,10 +44,6 @@ std::uint64_t nanosecondsOf(Clock::time_point time) {
         std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
 }
 
-ASIOSamples splitCount(std::uint64_t count) {
-    return {static_cast<std::uint32_t>(count >> 32), static_cast<std::uint32_t>(count)};
-}
-
 std::uint64_t takeStartNumber(const SimSettings& settings) {
     static std::atomic<std::uint64_t> processStarts{0};
     return (settings.startCounter ? *settings.startCounter : processStarts).fetch_add(1);
@@ -63,7 +59,8 @@ LoopbackSimulator* createLoopbackSimulator(const SimSettings& settings) {
 }
 
 LoopbackSimulator::LoopbackSimulator(const SimSettings& settings)
-    : m_settings(settings)
+    : DriverBase({kLoopbackSimClassId, kLoopbackSimName, kLoopbackSimVersion, "Internal"})
+    , m_settings(settings)
     , m_callLog(settings.callLog ? settings.callLog : std::make_shared<SimCallLog>())
     , m_sampleRate(settings.sampleRate) {}
 
@@ -72,19 +69,7 @@ LoopbackSimulator::~LoopbackSimulator() {
     stopSwitchThread(lock);
 }
 
-std::int32_t TARVELO_COM_CALL LoopbackSimulator::QueryInterface(const ComGuid& iid, void** object) {
-    return queryDriverInterface(this, kLoopbackSimClassId, iid, object);
-}
-
-std::uint32_t TARVELO_COM_CALL LoopbackSimulator::AddRef() {
-    return m_references.fetch_add(1) + 1;
-}
-
-std::uint32_t TARVELO_COM_CALL LoopbackSimulator::Release() {
-    const std::uint32_t left = m_references.fetch_sub(1) - 1;
-    if (left != 0) {
-        return left;
-    }
+void LoopbackSimulator::lastReleased() {
     m_callLog->append("Release");
     {
         const std::lock_guard lock(m_mutex);
@@ -93,36 +78,15 @@ std::uint32_t TARVELO_COM_CALL LoopbackSimulator::Release() {
             // callback has returned.
             m_deleteWhenThreadEnds = true;
             requestStop();
-            return 0;
+            return;
         }
     }
     delete this;
-    return 0;
 }
 
 ASIOBool LoopbackSimulator::init(void* /*sysHandle*/) {
     m_callLog->append("init");
     return m_settings.initResult;
-}
-
-void LoopbackSimulator::getDriverName(char* name) {
-    m_callLog->append("getDriverName");
-    if (name != nullptr) {
-        copyText(name, kDriverNameBytes, kLoopbackSimName);
-    }
-}
-
-ASIOLong LoopbackSimulator::getDriverVersion() {
-    m_callLog->append("getDriverVersion");
-    return kLoopbackSimVersion;
-}
-
-void LoopbackSimulator::getErrorMessage(char* string) {
-    m_callLog->append("getErrorMessage");
-    if (string != nullptr) {
-        const std::lock_guard lock(m_mutex);
-        copyText(string, kErrorMessageBytes, m_errorText);
-    }
 }
 
 ASIOError LoopbackSimulator::start() {
@@ -133,7 +97,7 @@ ASIOError LoopbackSimulator::start() {
     std::unique_lock lock(m_mutex);
     while (true) {
         if (!m_stream) {
-            return failLocked(ASE_InvalidMode, "start: no buffers; call createBuffers first");
+            return fail(ASE_InvalidMode, "start: no buffers; call createBuffers first");
         }
         if (m_running) {
             return ASE_OK;
@@ -142,8 +106,8 @@ ASIOError LoopbackSimulator::start() {
             break;
         }
         if (onSwitchThread()) {
-            return failLocked(ASE_InvalidMode,
-                              "start: stopped inside bufferSwitch; start again after it returns");
+            return fail(ASE_InvalidMode,
+                        "start: stopped inside bufferSwitch; start again after it returns");
         }
         reapSwitchThread(lock); // a run stopped from inside its callback, not yet joined
     }
@@ -156,7 +120,7 @@ ASIOError LoopbackSimulator::start() {
     } catch (const std::system_error&) {
         m_running = false;
         m_threadActive = false;
-        return failLocked(ASE_HWMalfunction, "start: the switch thread could not be started");
+        return fail(ASE_HWMalfunction, "start: the switch thread could not be started");
     }
     m_switchThreadId = m_thread.get_id();
     return ASE_OK;
@@ -237,23 +201,6 @@ ASIOError LoopbackSimulator::setSampleRate(ASIOSampleRate sampleRate) {
     return ASE_OK;
 }
 
-ASIOError LoopbackSimulator::getClockSources(ASIOClockSource* clocks, ASIOLong* numSources) {
-    m_callLog->append("getClockSources");
-    if (clocks == nullptr || numSources == nullptr || *numSources < 1) {
-        return fail(ASE_InvalidParameter, "getClockSources: no room for the clock source");
-    }
-    clocks[0] = ASIOClockSource{0, -1, -1, ASIOTrue, {}};
-    copyText(clocks[0].name, sizeof clocks[0].name, "Internal");
-    *numSources = 1;
-    return ASE_OK;
-}
-
-ASIOError LoopbackSimulator::setClockSource(ASIOLong reference) {
-    m_callLog->append("setClockSource");
-    return reference == 0 ? ASE_OK
-                          : fail(ASE_InvalidParameter, "setClockSource: the only clock is 0");
-}
-
 ASIOError LoopbackSimulator::getSamplePosition(ASIOSamples* samplePosition,
                                                ASIOTimeStamp* timeStamp) {
     if (samplePosition == nullptr || timeStamp == nullptr) {
@@ -270,23 +217,18 @@ ASIOError LoopbackSimulator::getSamplePosition(ASIOSamples* samplePosition,
         samples = m_positionSamples.load(std::memory_order_acquire);
         nanoseconds = m_positionNanoseconds.load(std::memory_order_acquire);
     } while ((before & 1) != 0 || before != m_positionSequence.load(std::memory_order_relaxed));
-    *samplePosition = splitCount(samples);
-    *timeStamp = splitCount(nanoseconds);
+    *samplePosition = kit::splitCount(samples);
+    *timeStamp = kit::splitCount(nanoseconds);
     return ASE_OK;
 }
 
 ASIOError LoopbackSimulator::getChannelInfo(ASIOChannelInfo* info) {
     m_callLog->append("getChannelInfo");
-    if (info == nullptr) {
-        return fail(ASE_InvalidParameter, "getChannelInfo: null pointer");
+    if (const std::string why = kit::whyNoChannel(info, {m_settings.inputs, m_settings.outputs});
+        !why.empty()) {
+        return fail(ASE_InvalidParameter, "getChannelInfo: " + why);
     }
     const bool isInput = info->isInput != ASIOFalse;
-    const int count = isInput ? m_settings.inputs : m_settings.outputs;
-    if (info->channel < 0 || info->channel >= count) {
-        return fail(ASE_InvalidParameter, "getChannelInfo: no " +
-                                              std::string(isInput ? "input " : "output ") +
-                                              std::to_string(info->channel));
-    }
     {
         const std::lock_guard lock(m_mutex);
         info->isActive =
@@ -295,7 +237,7 @@ ASIOError LoopbackSimulator::getChannelInfo(ASIOChannelInfo* info) {
     info->channelGroup = 0;
     info->type = m_settings.sampleType;
     const std::string name = (isInput ? "Sim In " : "Sim Out ") + std::to_string(info->channel + 1);
-    copyText(info->name, sizeof info->name, name);
+    kit::copyText(info->name, sizeof info->name, name);
     return ASE_OK;
 }
 
@@ -305,18 +247,21 @@ ASIOError LoopbackSimulator::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong
     const std::lock_guard lock(m_mutex);
     recordBufferRequest(bufferInfos, numChannels, bufferSize);
     if (m_settings.createBuffersFailure != ASE_OK) {
-        return failLocked(m_settings.createBuffersFailure,
-                          "createBuffers: failure injected by the settings");
+        return fail(m_settings.createBuffersFailure,
+                    "createBuffers: failure injected by the settings");
     }
     if (m_stream) {
-        return failLocked(ASE_InvalidMode,
-                          "createBuffers: buffers exist already; call disposeBuffers first");
+        return fail(ASE_InvalidMode,
+                    "createBuffers: buffers exist already; call disposeBuffers first");
     }
-    std::string reason;
-    const ASIOError check =
-        checkBufferRequest(bufferInfos, numChannels, bufferSize, callbacks, reason);
-    if (check != ASE_OK) {
-        return failLocked(check, "createBuffers: " + reason);
+    if (const std::string why = kit::whyRefused(
+            bufferInfos, numChannels, callbacks, {m_settings.inputs, m_settings.outputs},
+            isOfferedSize(bufferSize, m_settings)
+                ? ""
+                : "buffer size " + std::to_string(bufferSize) + " is not offered (" +
+                      describeOfferedSizes(m_settings) + ")");
+        !why.empty()) {
+        return fail(ASE_InvalidParameter, "createBuffers: " + why);
     }
     try {
         auto stream = std::make_unique<SimStream>(m_settings, bufferInfos, numChannels, bufferSize,
@@ -324,9 +269,9 @@ ASIOError LoopbackSimulator::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong
         stream->handOut(bufferInfos);
         m_stream = std::move(stream);
     } catch (const std::bad_alloc&) {
-        return failLocked(ASE_NoMemory, "createBuffers: out of memory");
+        return fail(ASE_NoMemory, "createBuffers: out of memory");
     } catch (const std::length_error& tooLong) {
-        return failLocked(ASE_NoMemory, std::string("createBuffers: ") + tooLong.what());
+        return fail(ASE_NoMemory, std::string("createBuffers: ") + tooLong.what());
     }
     return ASE_OK;
 }
@@ -347,49 +292,11 @@ void LoopbackSimulator::recordBufferRequest(const ASIOBufferInfo* bufferInfos, A
     }
 }
 
-ASIOError LoopbackSimulator::checkBufferRequest(const ASIOBufferInfo* bufferInfos,
-                                                ASIOLong numChannels, ASIOLong bufferSize,
-                                                const ASIOCallbacks* callbacks,
-                                                std::string& reason) const {
-    if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) {
-        reason = "no bufferSwitch callback";
-        return ASE_InvalidParameter;
-    }
-    if (bufferInfos == nullptr || numChannels < 1) {
-        reason = "no channels asked for";
-        return ASE_InvalidParameter;
-    }
-    if (!isOfferedSize(bufferSize, m_settings)) {
-        reason = "buffer size " + std::to_string(bufferSize) + " is not offered (" +
-                 describeOfferedSizes(m_settings) + ")";
-        return ASE_InvalidParameter;
-    }
-    std::vector<bool> inputTaken(static_cast<std::size_t>(m_settings.inputs), false);
-    std::vector<bool> outputTaken(static_cast<std::size_t>(m_settings.outputs), false);
-    for (ASIOLong i = 0; i < numChannels; ++i) {
-        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
-        const ASIOLong channel = bufferInfos[i].channelNum;
-        auto& taken = isInput ? inputTaken : outputTaken;
-        const std::string what = std::string(isInput ? "input " : "output ") +
-                                 std::to_string(channel) + " (record " + std::to_string(i) + ")";
-        if (channel < 0 || static_cast<std::size_t>(channel) >= taken.size()) {
-            reason = "there is no " + what;
-            return ASE_InvalidParameter;
-        }
-        if (taken[static_cast<std::size_t>(channel)]) {
-            reason = what + " is asked for twice";
-            return ASE_InvalidParameter;
-        }
-        taken[static_cast<std::size_t>(channel)] = true;
-    }
-    return ASE_OK;
-}
-
 ASIOError LoopbackSimulator::disposeBuffers() {
     m_callLog->append("disposeBuffers");
     std::unique_lock lock(m_mutex);
     if (!m_stream) {
-        return failLocked(ASE_InvalidMode, "disposeBuffers: there are no buffers");
+        return fail(ASE_InvalidMode, "disposeBuffers: there are no buffers");
     }
     stopSwitchThread(lock);
     m_stream.reset();
@@ -404,11 +311,6 @@ ASIOError LoopbackSimulator::controlPanel() {
     return ASE_OK;
 }
 
-ASIOError LoopbackSimulator::future(ASIOLong /*selector*/, void* /*opt*/) {
-    m_callLog->append("future");
-    return ASE_InvalidParameter;
-}
-
 ASIOError LoopbackSimulator::outputReady() {
     m_outputReadyCount.fetch_add(1);
     return ASE_OK;
@@ -417,16 +319,6 @@ ASIOError LoopbackSimulator::outputReady() {
 SimBufferRequest LoopbackSimulator::lastBufferRequest() const {
     const std::lock_guard lock(m_mutex);
     return m_lastRequest;
-}
-
-ASIOError LoopbackSimulator::fail(ASIOError result, std::string reason) {
-    const std::lock_guard lock(m_mutex);
-    return failLocked(result, std::move(reason));
-}
-
-ASIOError LoopbackSimulator::failLocked(ASIOError result, std::string reason) {
-    m_errorText = std::move(reason);
-    return result;
 }
 
 bool LoopbackSimulator::onSwitchThread() const {

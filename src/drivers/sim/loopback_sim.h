@@ -54,6 +54,7 @@
 // k periods after start; each run starts again from switch 0, half 0, with nothing played.
 
 #include "asio/asio.h"
+#include "drivers/kit/driver_base.h"
 #include "drivers/sim/sim_settings.h"
 
 #include <atomic>
@@ -93,20 +94,9 @@ class LoopbackSimulator;
 // A new simulator holding one reference, or null when validateSimSettings refuses the settings.
 LoopbackSimulator* createLoopbackSimulator(const SimSettings& settings);
 
-class LoopbackSimulator final : public IASIO {
+class LoopbackSimulator final : public kit::DriverBase {
 public:
-    LoopbackSimulator(const LoopbackSimulator&) = delete;
-    LoopbackSimulator& operator=(const LoopbackSimulator&) = delete;
-
-    std::int32_t TARVELO_COM_CALL QueryInterface(const ComGuid& iid, void** object) override;
-    std::uint32_t TARVELO_COM_CALL AddRef() override;
-    std::uint32_t TARVELO_COM_CALL Release() override;
-
     ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    ASIOLong getDriverVersion() override;
-    // Copies the reason of the last failed operation, at most 123 characters and a terminator.
-    void getErrorMessage(char* string) override;
     ASIOError start() override;
     ASIOError stop() override;
     ASIOError getChannels(ASIOLong* numInputChannels, ASIOLong* numOutputChannels) override;
@@ -116,15 +106,12 @@ public:
     ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
     ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
     ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getClockSources(ASIOClockSource* clocks, ASIOLong* numSources) override;
-    ASIOError setClockSource(ASIOLong reference) override;
     ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
     ASIOError getChannelInfo(ASIOChannelInfo* info) override;
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
                             ASIOCallbacks* callbacks) override;
     ASIOError disposeBuffers() override;
     ASIOError controlPanel() override;
-    ASIOError future(ASIOLong selector, void* opt) override;
     ASIOError outputReady() override;
 
     // For tests and tools. The current rate is getSampleRate's; settings() keeps the initial one.
@@ -137,16 +124,12 @@ public:
 private:
     friend LoopbackSimulator* createLoopbackSimulator(const SimSettings& settings);
     explicit LoopbackSimulator(const SimSettings& settings);
-    ~LoopbackSimulator(); // only Release ends a simulator
+    ~LoopbackSimulator() override; // only Release ends a simulator
 
-    ASIOError fail(ASIOError result, std::string reason);
-    ASIOError failLocked(ASIOError result, std::string reason); // m_mutex held
+    void lastReleased() override;
     bool isAcceptedRate(ASIOSampleRate sampleRate) const;
     void recordBufferRequest(const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
                              ASIOLong bufferSize); // m_mutex held
-    ASIOError checkBufferRequest(const ASIOBufferInfo* bufferInfos, ASIOLong numChannels,
-                                 ASIOLong bufferSize, const ASIOCallbacks* callbacks,
-                                 std::string& reason) const;
 
     // Thread control; m_mutex held by all of them.
     bool onSwitchThread() const;
@@ -170,7 +153,6 @@ private:
     const SimSettings m_settings;
     const std::shared_ptr<SimCallLog> m_callLog;
 
-    std::atomic<std::uint32_t> m_references{1};
     std::atomic<double> m_sampleRate;
     std::atomic<std::int64_t> m_switchCount{0};
     std::atomic<std::int64_t> m_outputReadyCount{0};
@@ -188,7 +170,6 @@ private:
     std::condition_variable m_threadChanged;
     std::unique_ptr<SimStream> m_stream;
     SimBufferRequest m_lastRequest;
-    std::string m_errorText;
     bool m_running = false; // started and not stopped since
     bool m_threadActive = false;
     bool m_deleteWhenThreadEnds = false; // the last reference went on the switch thread

@@ -17,9 +17,11 @@
 
 // The driver operations a host called, in order, by name ("createBuffers", "start", ...). Every
 // IASIO operation is recorded except the two a host calls from inside its callback, outputReady
-// (counted instead) and getSamplePosition, and except QueryInterface and AddRef; Release is
-// recorded once, by the call that drops the last reference. Shared through SimSettings::callLog,
-// one log can follow several simulator instances, e.g. a driver that is opened twice.
+// (counted instead) and getSamplePosition, and except those the driver kit answers alike for
+// every driver (QueryInterface, AddRef, the name, version and error text, the clock source,
+// future); Release is recorded once, by the call that drops the last reference. Shared through
+// SimSettings::callLog, one log can follow several simulator instances, e.g. a driver that is
+// opened twice.
 class SimCallLog {
 public:
     void append(const char* operation) {

@@ -9,7 +9,8 @@
 
 namespace {
 
-// Each half starts on a 16-byte boundary, whatever the sample width and buffer size.
+// Each half starts on a 16-byte boundary, whatever the sample width and buffer size, as
+// kit::DoubleBuffers lays them out: what the buffers weigh against the memory bound.
 constexpr std::size_t kHalfAlignment = 16;
 
 // Cut-offs of the path filters in cycles per sample: the converters' band limit, or just below
@@ -111,9 +112,12 @@ SimStream::SimStream(const SimSettings& settings, const ASIOBufferInfo* bufferIn
     }
     const std::vector<SimPath> paths = settings.paths();
     allocate(settings, paths, channels * 2 * halfBytes);
+    m_buffers = kit::DoubleBuffers(bufferInfos, numChannels, bufferSize,
+                                   static_cast<std::size_t>(m_layout.bytes));
     for (std::size_t i = 0; i < channels; ++i) {
-        m_ports[i].halves[0] = m_audio.data() + 2 * i * halfBytes;
-        m_ports[i].halves[1] = m_ports[i].halves[0] + halfBytes;
+        for (int half = 0; half < 2; ++half) {
+            m_ports[i].halves[half] = static_cast<std::byte*>(m_buffers.channels()[i].halves[half]);
+        }
     }
     m_inputBias.assign(static_cast<std::size_t>(bufferSize), 0.0);
     linkInputs(settings, paths);
@@ -155,7 +159,6 @@ void SimStream::allocate(const SimSettings& settings, const std::vector<SimPath>
                                 std::to_string(kMaxSimMemoryBytes >> 20) +
                                 " MiB the simulator allows");
     }
-    m_audio.assign(audioBytes, std::byte{0});
     m_history.assign(static_cast<std::size_t>(samples), 0.0);
     double* next = m_history.data();
     for (Port& port : m_ports) {
@@ -214,22 +217,6 @@ void SimStream::linkInputs(const SimSettings& settings, const std::vector<SimPat
         }
         port.endLink = m_links.size();
     }
-}
-
-void SimStream::handOut(ASIOBufferInfo* bufferInfos) const {
-    for (std::size_t i = 0; i < m_ports.size(); ++i) {
-        bufferInfos[i].buffers[0] = m_ports[i].halves[0];
-        bufferInfos[i].buffers[1] = m_ports[i].halves[1];
-    }
-}
-
-bool SimStream::isActive(bool isInput, ASIOLong channel) const {
-    for (const Port& port : m_ports) {
-        if (port.isInput == isInput && port.channel == channel) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void SimStream::rewind(double sampleRate, std::uint64_t startNumber) {

@@ -3,6 +3,7 @@
 // loopback simulator, without its thread. See loopback_sim.h for the time model.
 
 #include "asio/asio.h"
+#include "drivers/kit/double_buffers.h"
 #include "drivers/sim/sim_settings.h"
 #include "engine/sample_format.h"
 
@@ -22,8 +23,10 @@ public:
               ASIOLong bufferSize, const ASIOCallbacks& callbacks);
 
     // Sets the host's buffers fields, in the order of its records.
-    void handOut(ASIOBufferInfo* bufferInfos) const;
-    bool isActive(bool isInput, ASIOLong channel) const;
+    void handOut(ASIOBufferInfo* bufferInfos) const { m_buffers.handOut(bufferInfos); }
+    bool isActive(bool isInput, ASIOLong channel) const {
+        return m_buffers.isActive(isInput, channel);
+    }
     ASIOLong bufferSize() const { return static_cast<ASIOLong>(m_bufferSize); }
     const ASIOCallbacks& callbacks() const { return m_callbacks; }
 
@@ -120,7 +123,7 @@ private:
     double m_humPhase = 0; // in cycles, from 0 to 1
 
     std::vector<double> m_inputBias;
-    std::vector<std::byte> m_audio;
+    kit::DoubleBuffers m_buffers; // made once the memory bound is checked
     std::vector<double> m_history;
     std::vector<double> m_filters; // the links' fixed taps and phase tables
     std::vector<Link> m_links;     // grouped by input

@@ -1,22 +1,13 @@
 #include "drivers/sim/win32/installed_sim_driver.h"
 
-#include "drivers/com_driver.h"
 #include "drivers/sim/win32/sim_registry.h"
 
 #include <windows.h>
 
-#include <unknwn.h>
-
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 
 namespace {
-
-bool isInterface(const ComGuid& iid, const void* known) {
-    return std::memcmp(&iid, known, sizeof iid) == 0;
-}
 
 // The simulator keeps its call log until it is destroyed, which may come after the last
 // Release, on its own thread once the host's callback has returned; this log keeps the module
@@ -42,37 +33,13 @@ InstalledSimDriver* InstalledSimDriver::create() {
     return new (std::nothrow) InstalledSimDriver;
 }
 
+InstalledSimDriver::InstalledSimDriver()
+    : DriverBase({kLoopbackSimClassId, kLoopbackSimName, kLoopbackSimVersion, "Internal"}) {}
+
 InstalledSimDriver::~InstalledSimDriver() {
     if (LoopbackSimulator* simulator = m_simulator.load()) {
         simulator->Release();
     }
-}
-
-std::int32_t TARVELO_COM_CALL InstalledSimDriver::QueryInterface(const ComGuid& iid,
-                                                                 void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    // Hosts ask for the driver interface by the driver's own class id.
-    if (isInterface(iid, &kLoopbackSimClassId) || isInterface(iid, &IID_IUnknown)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-std::uint32_t TARVELO_COM_CALL InstalledSimDriver::AddRef() {
-    return m_references.fetch_add(1) + 1;
-}
-
-std::uint32_t TARVELO_COM_CALL InstalledSimDriver::Release() {
-    const std::uint32_t left = m_references.fetch_sub(1) - 1;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
 }
 
 LoopbackSimulator* InstalledSimDriver::makeSimulator() {
@@ -84,7 +51,7 @@ LoopbackSimulator* InstalledSimDriver::makeSimulator() {
     std::string error;
     SimSettings settings;
     if (!readSettingsText(text, error) || !parseSimSettings(text, settings, &error)) {
-        m_errorText = "Settings: " + error;
+        fail(ASE_NotPresent, "Settings: " + error);
         return nullptr;
     }
     settings.callLog = std::make_shared<ModuleCallLog>();
@@ -96,7 +63,7 @@ LoopbackSimulator* InstalledSimDriver::makeSimulator() {
     };
     LoopbackSimulator* simulator = createLoopbackSimulator(settings);
     if (simulator == nullptr) {
-        m_errorText = "Settings: the simulator refused them";
+        fail(ASE_NotPresent, "Settings: the simulator refused them");
         return nullptr;
     }
     if (isCrashOnUnloadRequested()) {
@@ -121,27 +88,14 @@ ASIOError InstalledSimDriver::forward(const char* name, Arguments... arguments) 
 }
 
 ASIOError InstalledSimDriver::refuseUninitialised(const char* name) {
-    const std::lock_guard lock(m_mutex);
-    m_errorText = std::string(name) + ": the driver is not initialised";
-    return ASE_NotPresent;
-}
-
-void InstalledSimDriver::getDriverName(char* name) {
-    if (name != nullptr) {
-        copyText(name, kDriverNameBytes, kLoopbackSimName);
-    }
-}
-
-ASIOLong InstalledSimDriver::getDriverVersion() {
-    return kLoopbackSimVersion;
+    return fail(ASE_NotPresent, std::string(name) + ": the driver is not initialised");
 }
 
 void InstalledSimDriver::getErrorMessage(char* string) {
     if (LoopbackSimulator* simulator = m_simulator.load()) {
         simulator->getErrorMessage(string);
-    } else if (string != nullptr) {
-        const std::lock_guard lock(m_mutex);
-        copyText(string, kErrorMessageBytes, m_errorText);
+    } else {
+        DriverBase::getErrorMessage(string);
     }
 }
 

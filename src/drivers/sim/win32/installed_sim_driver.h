@@ -6,30 +6,21 @@
 // ASE_NotPresent; init fails when the settings text is bad, and getErrorMessage says why.
 
 #include "asio/asio.h"
+#include "drivers/kit/driver_base.h"
 #include "drivers/sim/loopback_sim.h"
 #include "drivers/sim/win32/module_lock.h"
 
 #include <atomic>
 #include <mutex>
-#include <string>
 
-class InstalledSimDriver final : public IASIO {
+class InstalledSimDriver final : public kit::DriverBase {
 public:
     // A new object holding one reference, or null when there is no memory for it.
     static InstalledSimDriver* create();
 
-    InstalledSimDriver(const InstalledSimDriver&) = delete;
-    InstalledSimDriver& operator=(const InstalledSimDriver&) = delete;
-
-    std::int32_t TARVELO_COM_CALL QueryInterface(const ComGuid& iid, void** object) override;
-    std::uint32_t TARVELO_COM_CALL AddRef() override;
-    std::uint32_t TARVELO_COM_CALL Release() override;
-
     // Reads the settings and makes the simulator, the first time it succeeds; then answers
     // what the simulator's init answers.
     ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    ASIOLong getDriverVersion() override;
     void getErrorMessage(char* string) override;
     ASIOError start() override;
     ASIOError stop() override;
@@ -53,8 +44,8 @@ public:
     ASIOError outputReady() override;
 
 private:
-    InstalledSimDriver() = default;
-    ~InstalledSimDriver();
+    InstalledSimDriver();
+    ~InstalledSimDriver() override;
 
     // The simulator made from the registry's settings, or null with the reason kept.
     LoopbackSimulator* makeSimulator();
@@ -64,9 +55,7 @@ private:
     ASIOError refuseUninitialised(const char* name);
 
     ModuleReference m_moduleReference;
-    std::atomic<std::uint32_t> m_references{1};
     // Set once, by the first successful init; read lock-free on the switch thread.
     std::atomic<LoopbackSimulator*> m_simulator{nullptr};
-    std::mutex m_mutex; // guards making the simulator and m_errorText
-    std::string m_errorText;
+    std::mutex m_mutex; // guards making the simulator
 };

@@ -1,13 +1,13 @@
 #pragma once
-// The way from JACK's process thread into the host's bufferSwitch: open between start and stop.
-// The process thread enters and leaves with atomic operations only (and, while a stop waits for
-// it, one wake-up); closeAndWait returns once the thread is out and cannot enter again. Every
-// operation is sequentially consistent: a closer that sees nobody inside is ordered before any
-// later entry, which then sees the way closed.
+// A way in from JACK's threads: into the host's bufferSwitch (open between start and stop), or
+// into a client's owner at all. JACK's threads enter and leave with atomic operations only (and,
+// while a closer waits for them, one wake-up); closeAndWait returns once every thread is out and
+// none can enter again. Every operation is sequentially consistent: a closer that sees nobody
+// inside is ordered before any later entry, which then sees the way closed.
 
 #include <atomic>
 
-class JackSwitchGate {
+class JackGate {
 public:
     bool enter() noexcept {
         if (!m_open.load()) {
@@ -31,7 +31,7 @@ public:
     void close() noexcept { m_open.store(false); }
     bool isOpen() const noexcept { return m_open.load(); }
 
-    // Never on the process thread: it would wait for itself.
+    // Never on a thread that is inside: it would wait for itself.
     void closeAndWait() noexcept {
         close();
         for (int inside = m_inside.load(); inside != 0; inside = m_inside.load()) {
