@@ -27,7 +27,7 @@ void Console::error(const std::string& text) {
 }
 
 void Console::notice(const std::string& text) {
-    if (!m_quiet) {
+    if (m_verbose) {
         error(text);
     }
 }
