@@ -62,8 +62,8 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     auto* plot = app.add_option("--plot", options.plotFile,
                                 "Draw the input around the onset, or a sweep's latencies, as SVG");
     app.footer("Exit status: 0 when every measurement was verified; 1 when one found nothing, "
-               "could not be made or a file could not be written; 2 for bad input; 3 when every "
-               "measurement has a latency but one is doubtful (its reasons are in the report).");
+               "could not be made or a file could not be written; 2 for bad input; 3 when a "
+               "measurement is doubtful and none of the above applies (the report says why).");
     auto* output =
         app.add_option("-o,--output", options.outputFile,
                        "Write the report to this file (whole or not at all) instead of standard "

@@ -81,13 +81,6 @@ std::vector<std::string> numbersToActOn(const MeasurementResult& result, bool ja
     return lines;
 }
 
-std::string inputWords(const MeasurementResult& result) {
-    const int input = result.threshold     ? result.threshold->input
-                      : result.correlation ? result.correlation->input
-                                           : -1;
-    return input < 0 ? std::string() : formatted("Heard on input channel %d", input);
-}
-
 } // namespace
 
 std::string latencyWords(const MeasurementResult& result) {
@@ -195,8 +188,9 @@ std::vector<std::string> resultLines(const MeasurementResult& result,
                                   static_cast<int>(result.reportedOutputLatency)));
     }
     if (result.verdict.verified()) {
-        if (const std::string input = inputWords(result); !input.empty()) {
-            lines.push_back(input);
+        // Shown with the driver's figures: once in a repeat, unless the input changes too.
+        if (const int input = inputChannel(result); input >= 0 && options.reportedLatencies) {
+            lines.push_back(formatted("Heard on input channel %d", input));
         }
         for (std::string& line : numbersToActOn(result, options.jackSystemic)) {
             lines.push_back(std::move(line));

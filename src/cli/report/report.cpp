@@ -56,6 +56,12 @@ const char* reasonName(VerdictReason::Kind kind) {
     return "unknown";
 }
 
+int inputChannel(const MeasurementResult& result) {
+    return result.threshold     ? result.threshold->input
+           : result.correlation ? result.correlation->input
+                                : -1;
+}
+
 std::optional<double> unreportedSamples(const MeasurementResult& result) {
     if (!result.latencySamples) {
         return std::nullopt;

@@ -43,6 +43,10 @@ const char* methodName(MethodKind method);
 const char* verdictName(Verdict verdict);
 const char* reasonName(VerdictReason::Kind kind);
 
+// The input that heard the pulse first, or that carried the loop (from 0); -1 when the method
+// names none.
+int inputChannel(const MeasurementResult& result);
+
 // What the driver does not report: measured minus its input and output latencies; none when
 // nothing came back.
 std::optional<double> unreportedSamples(const MeasurementResult& result);

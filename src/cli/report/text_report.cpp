@@ -38,7 +38,7 @@ std::string statisticsText(const std::vector<MeasurementResult>& runs) {
     return text;
 }
 
-// Each result, with the driver's latencies once and again whenever they change.
+// Each result, with the driver's latencies and the input once and again whenever they change.
 std::string runsText(const Report& report) {
     std::string text;
     const MeasurementResult* lastShown = nullptr;
@@ -46,7 +46,8 @@ std::string runsText(const Report& report) {
         const bool showReported =
             run.latencySamples &&
             (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
-             lastShown->reportedOutputLatency != run.reportedOutputLatency);
+             lastShown->reportedOutputLatency != run.reportedOutputLatency ||
+             inputChannel(*lastShown) != inputChannel(run));
         for (const std::string& line : resultLines(run, {showReported, report.jackPorts})) {
             text += line + "\n";
         }
