@@ -4,10 +4,14 @@
 #include "cli/run.h"
 
 #include "asio/sample_types.h"
+#include "cli/interruption.h"
 #include "cli/result_text.h"
 #include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
+#include "engine/stimulus.h"
 #include "engine/threshold_method.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -43,6 +47,9 @@ std::string refusalText(ArmRefusal refusal, const MeasurementSession& session) {
         return "the driver has more channels than any interface";
     case ArmRefusal::RecordingTooLarge:
         return "its recording would need more than 1 GiB of memory";
+    case ArmRefusal::ChannelUndescribed:
+        return "the driver would not describe its channels (getChannelInfo failed), so their "
+               "sample format is unknown";
     case ArmRefusal::NoBuffers:
     case ArmRefusal::StreamStopped:
     case ArmRefusal::None:
@@ -70,6 +77,10 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
         failure.kind = "cannotMeasure";
         failure.message = "cannot measure: " + refusalText(problem.refusal, session);
         break;
+    case MeasureProblem::Stopped:
+        failure.kind = "interrupted";
+        failure.message = interruptionText(interruption());
+        break;
     case MeasureProblem::DriverFailed:
         switch (problem.failure) {
         case DriverFailure::StoppedCallingBack:
@@ -95,8 +106,36 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
     return failure;
 }
 
+const WaitLimits kWaitLimits{.stopRequested = [] { return interruption() != 0; }};
+
+// The longest round trip the recording covers, when that is shorter than two buffers: then
+// nothing could come back whatever the cabling.
+std::optional<double> windowShorterThanTwoBuffers(const MeasurementResult& result) {
+    for (const VerdictReason& reason : result.verdict.reasons) {
+        if (reason.kind == VerdictReason::LoopLongerThanWindow &&
+            reason.value < 2.0 * result.bufferSize) {
+            return reason.value;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string nothingCameBack(const MeasurementResult& result) {
+    if (const std::optional<double> window = windowShorterThanTwoBuffers(result)) {
+        return formatted("nothing could come back: the recording covers round trips up to %.0f "
+                         "samples, shorter than two buffers of %d samples; choose a smaller "
+                         "buffer size",
+                         *window, static_cast<int>(result.bufferSize));
+    }
     if (result.method == MethodKind::Correlation) {
+        if (std::any_of(result.verdict.reasons.begin(), result.verdict.reasons.end(),
+                        [](const VerdictReason& reason) {
+                            return reason.kind == VerdictReason::RateUnsupported;
+                        })) {
+            return formatted("the correlation method cannot measure at %.0f Hz: its sweep needs "
+                             "%.0f to %.0f Hz",
+                             result.sampleRate, kLowestStimulusRate, kHighestStimulusRate);
+        }
         return "nothing came back: no input heard the sweep";
     }
     const std::string_view level =
@@ -110,7 +149,7 @@ std::string nothingCameBack(const MeasurementResult& result) {
 
 bool measureInto(Run& run) {
     const MeasureOutcome outcome =
-        measureOnce(run.session, run.events, {}, [&run](const SessionEvent& event) {
+        measureOnce(run.session, run.events, kWaitLimits, [&run](const SessionEvent& event) {
             run.console.notice(
                 event.kind == SessionEventKind::ResetRequest
                     ? "the driver asked for a reset"
@@ -138,9 +177,11 @@ void explainThresholdFailure(Run& run) {
         return;
     }
     for (const MeasurementResult& result : run.report.measurements) {
-        if (!result.latencySamples && result.method == MethodKind::Threshold) {
+        // A recording too short for the loop is no level or cabling a correlation could tell.
+        if (!result.latencySamples && result.method == MethodKind::Threshold &&
+            !windowShorterThanTwoBuffers(result)) {
             run.session.measurement().setMethod(std::make_unique<CorrelationMethod>());
-            const MeasureOutcome outcome = measureOnce(run.session, run.events);
+            const MeasureOutcome outcome = measureOnce(run.session, run.events, kWaitLimits);
             run.session.measurement().setMethod(std::make_unique<ThresholdMethod>());
             if (outcome.result) {
                 run.console.error(thresholdFailureExplained(*outcome.result, result.sensitivity));

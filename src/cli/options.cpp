@@ -9,6 +9,17 @@
 #include <cstdio>
 #include <map>
 
+namespace {
+
+// A file option given an empty path names no file: said rather than read as "no file".
+const CLI::Validator kFilePath(
+    [](const std::string& path) {
+        return path.empty() ? std::string("an empty path names no file") : std::string();
+    },
+    "PATH");
+
+} // namespace
+
 std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     CLI::App app{"Measures the round-trip latency of an audio interface through its ASIO driver.",
                  "tarvelo-cli"};
@@ -52,10 +63,12 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
             CLI::ignore_case));
     auto* wav = app.add_option("--wav", options.wavFile,
                                "Write the stimulus and every input of the (last) measurement to a "
-                               "float WAV file")
+                               "float WAV file (- for standard output)")
+                    ->check(kFilePath)
                     ->excludes(sweep);
     auto* plot = app.add_option("--plot", options.plotFile,
-                                "Draw the input around the onset, or a sweep's latencies, as SVG");
+                                "Draw the input around the onset, or a sweep's latencies, as SVG")
+                     ->check(kFilePath);
     list->excludes(wav)->excludes(plot)->excludes(sweep);
     app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
     addDriverOptions(app, options.driverOptions, {wav, plot, sweep});

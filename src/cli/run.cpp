@@ -2,6 +2,7 @@
 
 #include "cli/driver_choice.h"
 #include "cli/installed_drivers.h"
+#include "cli/interruption.h"
 #include "cli/report/output_file.h"
 #include "cli/report_output.h"
 #include "cli/setup.h"
@@ -21,8 +22,10 @@ std::string whyOutputFilesFail(const CliOptions& options) {
             }
         }
     }
-    if (!options.wavFile.empty() && options.wavFile == options.plotFile) {
-        return "--wav and --plot name the same file '" + options.wavFile + "'";
+    if (!options.wavFile.empty() && !options.plotFile.empty() &&
+        sameOutput(options.wavFile, options.plotFile)) {
+        return "--wav '" + options.wavFile + "' and --plot '" + options.plotFile +
+               "' name the same file";
     }
     return {};
 }
@@ -81,6 +84,7 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
 } // namespace
 
 int runCli(const CliOptions& options) {
+    const InterruptionGuard guard;
     Console console(options.quiet);
     int sensitivity = -1;
     if (options.sensitivity && (sensitivity = sensitivityPosition(*options.sensitivity)) < 0) {
@@ -92,7 +96,9 @@ int runCli(const CliOptions& options) {
         console.error(why);
         return kExitBadInput;
     }
-    return withInstalledDrivers(options, [&](const DriverHooks& hooks) {
+    const int status = withInstalledDrivers(options, [&](const DriverHooks& hooks) {
         return runOnDrivers(options, console, sensitivity, hooks);
     });
+    // As shells expect of a program a signal ended, once it has reported what it measured.
+    return interruption() != 0 ? 128 + interruption() : status;
 }
