@@ -4,9 +4,11 @@
 #include "cli/run.h"
 
 #include "asio/sample_types.h"
+#include "cli/interruption.h"
 #include "cli/result_text.h"
 #include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
+#include "engine/stimulus.h"
 #include "engine/threshold_method.h"
 
 #include <algorithm>
@@ -45,6 +47,9 @@ std::string refusalText(ArmRefusal refusal, const MeasurementSession& session) {
         return "the driver has more channels than any interface";
     case ArmRefusal::RecordingTooLarge:
         return "its recording would need more than 1 GiB of memory";
+    case ArmRefusal::ChannelUndescribed:
+        return "the driver would not describe its channels (getChannelInfo failed), so their "
+               "sample format is unknown";
     case ArmRefusal::NoBuffers:
     case ArmRefusal::StreamStopped:
     case ArmRefusal::None:
@@ -72,6 +77,10 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
         failure.kind = "cannotMeasure";
         failure.message = "cannot measure: " + refusalText(problem.refusal, session);
         break;
+    case MeasureProblem::Stopped:
+        failure.kind = "interrupted";
+        failure.message = interruptionText(interruption());
+        break;
     case MeasureProblem::DriverFailed:
         switch (problem.failure) {
         case DriverFailure::StoppedCallingBack:
@@ -97,11 +106,25 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
     return failure;
 }
 
+const WaitLimits kWaitLimits{.stopRequested = [] { return interruption() != 0; }};
+
+// The longest round trip the recording covers, when that is shorter than two buffers: then
+// nothing could come back whatever the cabling.
+std::optional<double> windowShorterThanTwoBuffers(const MeasurementResult& result) {
+    for (const VerdictReason& reason : result.verdict.reasons) {
+        if (reason.kind == VerdictReason::LoopLongerThanWindow &&
+            reason.value < 2.0 * result.bufferSize) {
+            return reason.value;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 bool measureInto(Run& run) {
     const MeasureOutcome outcome =
-        measureOnce(run.session, run.events, {}, [&run](const SessionEvent& event) {
+        measureOnce(run.session, run.events, kWaitLimits, [&run](const SessionEvent& event) {
             run.console.notice(
                 event.kind == SessionEventKind::ResetRequest
                     ? "the driver asked for a reset"
@@ -137,9 +160,11 @@ void explainThresholdFailure(Run& run) {
         std::any_of(measurements.begin(), measurements.end(),
                     [](const MeasurementResult& result) { return result.latencySamples; });
     for (const MeasurementResult& result : measurements) {
-        if (!result.latencySamples && result.method == MethodKind::Threshold) {
+        // A recording too short for the loop is no level or cabling a correlation could tell.
+        if (!result.latencySamples && result.method == MethodKind::Threshold &&
+            !windowShorterThanTwoBuffers(result)) {
             run.session.measurement().setMethod(std::make_unique<CorrelationMethod>());
-            const MeasureOutcome outcome = measureOnce(run.session, run.events);
+            const MeasureOutcome outcome = measureOnce(run.session, run.events, kWaitLimits);
             run.session.measurement().setMethod(std::make_unique<ThresholdMethod>());
             if (outcome.result) {
                 run.console.error(

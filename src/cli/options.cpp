@@ -10,6 +10,17 @@
 #include <cstdio>
 #include <map>
 
+namespace {
+
+// A file option given an empty path names no file: said rather than read as "no file".
+const CLI::Validator kFilePath(
+    [](const std::string& path) {
+        return path.empty() ? std::string("an empty path names no file") : std::string();
+    },
+    "PATH");
+
+} // namespace
+
 std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     CLI::App app{"Measures the round-trip latency of an audio interface through its ASIO driver.",
                  "tarvelo-cli"};
@@ -57,17 +68,22 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
             CLI::ignore_case));
     auto* wav = app.add_option("--wav", options.wavFile,
                                "Write the stimulus and every input of the (last) measurement to a "
-                               "float WAV file")
+                               "float WAV file (- for standard output)")
+                    ->check(kFilePath)
                     ->excludes(sweep);
     auto* plot = app.add_option("--plot", options.plotFile,
-                                "Draw the input around the onset, or a sweep's latencies, as SVG");
-    app.footer("Exit status: 0 when every measurement was verified; 1 when one found nothing, "
-               "could not be made or a file could not be written; 2 for bad input; 3 when a "
-               "measurement is doubtful and none of the above applies (the report says why).");
+                                "Draw the input around the onset, or a sweep's latencies, as SVG")
+                     ->check(kFilePath);
+    app.footer(
+        "Exit status: 0 when every measurement was verified; 1 when one found nothing, "
+        "could not be made or a file could not be written; 2 for bad input; 3 when a "
+        "measurement is doubtful and none of the above applies (the report says why); 130 or "
+        "143 when interrupted by SIGINT or SIGTERM.");
     auto* output =
         app.add_option("-o,--output", options.outputFile,
                        "Write the report to this file (whole or not at all) instead of standard "
-                       "output");
+                       "output")
+            ->check(kFilePath);
     list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(output);
     auto* quiet =
         app.add_flag("-q,--quiet", options.quiet, "No progress line; results and errors only");

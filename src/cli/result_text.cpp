@@ -3,6 +3,7 @@
 #include "cli/report/report.h"
 #include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
+#include "engine/stimulus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,6 +100,13 @@ std::string reasonText(const VerdictReason& reason, const MeasurementResult& res
                    : "nothing came back: no input crossed the " + levelText(position) +
                          " threshold within one second's worth of samples";
     case VerdictReason::LoopLongerThanWindow:
+        // One second of recording may not even hold a round trip of two buffers.
+        if (reason.value < 2.0 * result.bufferSize) {
+            return formatted("nothing could come back: the recording covers round trips up to "
+                             "%.0f samples, shorter than two buffers of %d samples; choose a "
+                             "smaller buffer size",
+                             reason.value, static_cast<int>(result.bufferSize));
+        }
         return formatted("the loop is longer than %.0f samples", reason.value) +
                (reason.value < kLongestMaxLatencySeconds * result.sampleRate
                     ? " (--max-latency to search further)"
@@ -137,7 +145,11 @@ std::string reasonText(const VerdictReason& reason, const MeasurementResult& res
         return "the recording could not be analysed (values that are not numbers, or too little "
                "memory)";
     case VerdictReason::RateUnsupported:
-        return formatted("the method cannot measure at %.0f Hz", reason.value);
+        return result.method == MethodKind::Correlation
+                   ? formatted("the correlation method cannot measure at %.0f Hz: its sweep needs "
+                               "%.0f to %.0f Hz",
+                               reason.value, kLowestStimulusRate, kHighestStimulusRate)
+                   : formatted("the method cannot measure at %.0f Hz", reason.value);
     case VerdictReason::SizeUnsupported:
         return formatted("the method cannot measure with buffers of %.0f samples", reason.value);
     }

@@ -2,6 +2,7 @@
 
 #include "cli/driver_choice.h"
 #include "cli/installed_drivers.h"
+#include "cli/interruption.h"
 #include "cli/report/output_file.h"
 #include "cli/report_output.h"
 #include "cli/setup.h"
@@ -28,7 +29,7 @@ std::string whyOutputFilesFail(const CliOptions& options) {
             return why;
         }
         for (std::size_t j = 0; j < i; ++j) {
-            if (file == *files[j].second) {
+            if (sameOutput(file, *files[j].second)) {
                 return std::string(files[j].first) + " and " + files[i].first +
                        " name the same file '" + file + "'";
             }
@@ -119,6 +120,7 @@ int worseExit(int a, int b) {
 }
 
 int runCli(const CliOptions& options) {
+    const InterruptionGuard guard;
     Console console(options.quiet, options.verbose);
     if (options.maxLatencySeconds && options.method != "correlation") {
         console.error("--max-latency applies to --method correlation only");
@@ -134,7 +136,9 @@ int runCli(const CliOptions& options) {
         console.error(why);
         return kExitBadInput;
     }
-    return withInstalledDrivers(options, [&](const DriverHooks& hooks) {
+    const int status = withInstalledDrivers(options, [&](const DriverHooks& hooks) {
         return runOnDrivers(options, console, sensitivity, hooks);
     });
+    // As shells expect of a program a signal ended, once it has reported what it measured.
+    return interruption() != 0 ? 128 + interruption() : status;
 }

@@ -35,7 +35,8 @@ static_assert(std::atomic<double>::is_always_lock_free,
               "the sample rate crosses to the driver's real-time thread");
 
 // Why a measurement cannot be armed. check() gives the reasons a stream has; an owner adds
-// StreamStopped for buffers whose stream is not running.
+// StreamStopped for buffers whose stream is not running, and ChannelUndescribed for channels
+// whose sample format the driver would not give.
 enum class ArmRefusal {
     None,
     NoBuffers,
@@ -47,6 +48,7 @@ enum class ArmRefusal {
     TooManyChannels,      // more than kMaxChannels inputs or outputs
     RecordingTooLarge,    // the recording would take more than kMaxRecordingBytes
     StreamStopped,
+    ChannelUndescribed, // the driver would not describe a measured channel (getChannelInfo)
 };
 
 // What the owner does after a switch.

@@ -302,8 +302,12 @@ ASIOError MeasurementSession::prepare() {
     m_inputInfo.isInput = ASIOTrue;
     m_outputInfo.channel = chosen.outputs.empty() ? 0 : chosen.outputs.front();
     m_outputInfo.isInput = ASIOFalse;
-    m_driver->getChannelInfo(&m_inputInfo);
-    m_driver->getChannelInfo(&m_outputInfo);
+    // A direction without channels has nothing to describe; arming says it has none.
+    const bool inputDescribed =
+        chosen.inputs.empty() || m_driver->getChannelInfo(&m_inputInfo) == ASE_OK;
+    const bool outputDescribed =
+        chosen.outputs.empty() || m_driver->getChannelInfo(&m_outputInfo) == ASE_OK;
+    m_channelsDescribed = inputDescribed && outputDescribed;
     // Every buffer, inputs included, takes the sample format of the first output.
     m_sampleLayout = layoutOf(m_outputInfo.type);
     m_sampleBytes = m_sampleLayout.bytes;
@@ -346,6 +350,10 @@ ArmRefusal MeasurementSession::arm() {
     case SessionState::Running:
     case SessionState::Armed:
         break;
+    }
+    // Before the format is judged: what the driver would not describe has none to judge.
+    if (!m_channelsDescribed) {
+        return ArmRefusal::ChannelUndescribed;
     }
     if (const ArmRefusal refusal = m_measurement.arm(snapshot()); refusal != ArmRefusal::None) {
         return refusal;

@@ -101,7 +101,7 @@ public:
 
     // The stream. prepare makes the channel array for the chosen channels and the driver's
     // buffers at bufferSize(), then reads the latencies and the sample format of the first
-    // channel each way.
+    // channel each way; arm refuses a stream whose driver would not give that format.
     ASIOError prepare();
     ASIOError start();
     // None when armed; a stream it cannot measure is refused, and nothing is written to it.
@@ -207,6 +207,7 @@ private:
     ChannelSelection m_selection; // empty groups: every channel
     ASIOChannelInfo m_inputInfo{};
     ASIOChannelInfo m_outputInfo{};
+    bool m_channelsDescribed = false; // getChannelInfo answered for each measured channel
     BufferSizeLimits m_limits;
     std::int32_t m_bufferSize = 0;
     std::int32_t m_sampleBytes = 0;

@@ -37,6 +37,9 @@ public:
         return ASE_OK;
     }
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
+        if (channelInfoAnswer != ASE_OK) {
+            return channelInfoAnswer;
+        }
         info->type = m_type;
         return ASE_OK;
     }
@@ -66,6 +69,7 @@ public:
         return memory[2 * static_cast<std::size_t>(channel) + static_cast<std::size_t>(h)].data();
     }
     std::vector<std::vector<std::uint8_t>> memory;
+    ASIOError channelInfoAnswer = ASE_OK; // anything else: getChannelInfo refuses
     int inputs() const { return m_inputs; }
     int frames() const { return m_frames; }
     SampleLayout layout() const { return layoutOf(m_type); }
