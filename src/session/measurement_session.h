@@ -173,6 +173,10 @@ private:
     void onBufferSwitch(ASIOLong doubleBufferIndex);
     void onSampleRateChange(ASIOSampleRate rate);
     void onResetRequest();
+    void onDriverTrouble() { m_measurement.noteDriverTrouble(); }
+    // What the driver says of this switch: its sample position and time stamp, or the host's
+    // clock when it gives none. Real-time safe.
+    SwitchClock switchClock() const;
     bool calledBackFromInsideACall() const;
 
     struct HeldEvent {
