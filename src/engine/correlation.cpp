@@ -171,12 +171,14 @@ struct StimulusFigures {
     std::span<const double> shape;
     double energy = 0;
     double meanPower = 0;
+    double peak = 0; // the largest magnitude of a sample
 
     explicit StimulusFigures(const Stimulus& stimulus)
         : samples(stimulus.samples)
         , shape(stimulus.shape) {
         for (float s : samples) {
             energy += square(s);
+            peak = std::max(peak, double{std::abs(s)});
         }
         meanPower = energy / static_cast<double>(samples.size());
     }
@@ -552,8 +554,33 @@ bool describesBetter(const InputJudgement& a, const InputJudgement& b) {
     return a.findings.noiseFloorDbfs > b.findings.noiseFloorDbfs;
 }
 
+// Whether a path kAmbiguityDb above this input's loop would clip, by a margin: then no path can
+// come later that a longer recording would verify instead of the loop, for such a path is
+// distorted far past what the residual allows.
+bool leavesNoRoomAbove(const InputJudgement& judged, const StimulusFigures& stimulus) {
+    constexpr double kClippedBy = 2.0; // 6 dB past full scale
+    if (!judged.findings.loopFound) {
+        return false;
+    }
+    const double loopGain = std::abs(judged.paths.front().value) / stimulus.energy;
+    return loopGain * stimulus.peak * std::pow(10.0, kAmbiguityDb / 20.0) >= kClippedBy;
+}
+
+// The delays the recording must have watched for the loop to be vouched for: every delay up to
+// the longest searched; or, where the window allows an early end and every input's loop leaves no
+// room above it, every delay up to the loop's and the guard after it.
+std::size_t coverNeeded(const CorrelationFindings& findings, const AnalysisWindow& window,
+                        bool everyInputLeavesNoRoom) {
+    if (window.earlyEndGuard == 0 || !everyInputLeavesNoRoom) {
+        return window.longestDelay;
+    }
+    const auto loopEnd = static_cast<std::size_t>(std::ceil(findings.delaySamples));
+    return std::min(window.longestDelay, loopEnd + window.earlyEndGuard);
+}
+
 ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> samples,
-                        const StimulusFigures& stimulus, const AnalysisWindow& window) {
+                        const StimulusFigures& stimulus, const AnalysisWindow& window,
+                        bool everyInputLeavesNoRoom) {
     const CorrelationFindings& findings = judged.findings;
     const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
     const SearchRange range = searchRange(samples.size(), stimulus.samples.size(), quietLead);
@@ -601,7 +628,7 @@ ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> sam
     if (judged.strongerBeyond) {
         watched = std::min(watched, wholeUpTo);
     }
-    if (watched < window.longestDelay) {
+    if (watched < coverNeeded(findings, window, everyInputLeavesNoRoom)) {
         verdict.reasons.push_back({VerdictReason::RecordingCutShort, static_cast<double>(watched)});
     }
     if (verdict.reasons.empty()) {
@@ -652,6 +679,7 @@ CorrelationAnalysis analyseChecked(const Stimulus& stimulus,
     const Lag lastLag = static_cast<Lag>(longest - stimulus.samples.size() / 2);
 
     InputJudgement best;
+    bool everyInputLeavesNoRoom = true;
     for (std::size_t pair = 0; pair < inputs.size(); pair += 2) {
         const bool both = pair + 1 < inputs.size();
         std::vector<Complex>& lags = correlator.correlate(
@@ -660,13 +688,16 @@ CorrelationAnalysis analyseChecked(const Stimulus& stimulus,
             InputJudgement candidate = judgeInput(Correlation(lags, firstLag, index != pair),
                                                   inputs[index], figures, window);
             candidate.findings.input = static_cast<int>(index);
+            everyInputLeavesNoRoom =
+                everyInputLeavesNoRoom && leavesNoRoomAbove(candidate, figures);
             if (index == 0 || describesBetter(candidate, best)) {
                 best = std::move(candidate);
             }
         }
     }
     const auto chosen = static_cast<std::size_t>(best.findings.input);
-    ResultVerdict verdict = verdictOf(best, inputs[chosen], figures, window);
+    ResultVerdict verdict =
+        verdictOf(best, inputs[chosen], figures, window, everyInputLeavesNoRoom);
     return {std::move(best.findings), std::move(verdict)};
 }
 

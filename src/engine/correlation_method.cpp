@@ -49,7 +49,8 @@ void CorrelationMethod::prepare(const StreamSnapshot& stream, double sampleRate)
         return;
     }
     const auto silence = static_cast<std::size_t>(sampleRate * kSilenceSeconds);
-    m_window = {std::max(frames, silence), frames, longestDelay};
+    const auto guard = static_cast<std::size_t>(std::ceil(kEarlyEndGuardSeconds * sampleRate));
+    m_window = {std::max(frames, silence), frames, longestDelay, guard};
     const std::size_t length = recordingNeeded(m_window, m_sweep.samples.size());
     m_switches = static_cast<std::int64_t>((length + frames - 1) / frames) + 1;
 }
@@ -105,8 +106,9 @@ void CorrelationMethod::describe(MeasurementResult& result, const Recording& rec
 }
 
 bool CorrelationMethod::complete(const Recording& recording, std::size_t recorded) const {
-    // Until every round trip searched has begun to come back, a stronger path may still arrive.
-    if (m_refusal || recorded < m_window.stimulusStart + m_window.longestDelay) {
+    // Not before the shortest loop there can be has come back whole.
+    if (m_refusal ||
+        recorded < m_window.stimulusStart + m_window.shortestDelay + m_sweep.samples.size()) {
         return false;
     }
     return analyse(recording, recorded).verdict.verified();

@@ -77,16 +77,20 @@ Attempt attemptOnce(MeasurementSession& session, EventQueue& events, const WaitL
 
 } // namespace
 
-SessionEvent awaitEvent(const MeasurementSession& session, EventQueue& events,
+SessionEvent awaitEvent(MeasurementSession& session, EventQueue& events,
                         std::chrono::milliseconds stall) {
-    // Waits in slices, each time checking that the driver still switches buffers.
-    const auto slice = std::min<Clock::duration>(stall, std::chrono::milliseconds(250));
+    // Waits in slices, each time checking that the driver still switches buffers and, while a
+    // run is armed, whether its recording already holds the result.
+    const auto idleSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(250));
+    const auto armedSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(10));
     std::int64_t switches = session.switchesSeen();
     Clock::time_point progress = Clock::now();
     for (;;) {
+        const auto slice = session.state() == SessionState::Armed ? armedSlice : idleSlice;
         if (std::optional<SessionEvent> event = events.waitUntil(Clock::now() + slice)) {
             return *event;
         }
+        session.endEarlyIfComplete();
         const SessionState state = session.state();
         const bool running = state == SessionState::Running || state == SessionState::Armed;
         if (!running || session.switchesSeen() != switches) {

@@ -46,8 +46,9 @@ struct MeasureOutcome {
 };
 
 // The session's next event. While the stream runs, a driver that makes no buffer switch for
-// `stall` gives a DriverFailure event of its own, StoppedCallingBack.
-SessionEvent awaitEvent(const MeasurementSession& session, EventQueue& events,
+// `stall` gives a DriverFailure event of its own, StoppedCallingBack. While a run is armed, it
+// ends the run as soon as its recording holds the result (MeasurementSession::endEarlyIfComplete).
+SessionEvent awaitEvent(MeasurementSession& session, EventQueue& events,
                         std::chrono::milliseconds stall);
 
 // `notice` hears every reset request and rate change as it is taken.

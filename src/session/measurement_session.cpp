@@ -352,7 +352,22 @@ ArmRefusal MeasurementSession::arm() {
         return refusal;
     }
     m_awaiting = true;
+    m_judgedUpTo = 0;
     return ArmRefusal::None;
+}
+
+void MeasurementSession::endEarlyIfComplete() {
+    if (!m_endEarly || state() != SessionState::Armed || !m_measurement.armed()) {
+        return;
+    }
+    const std::size_t recorded = m_measurement.recordedSamples();
+    if (recorded == m_judgedUpTo) {
+        return;
+    }
+    m_judgedUpTo = recorded;
+    if (m_measurement.recordingComplete()) {
+        m_measurement.requestEnd();
+    }
 }
 
 std::optional<MeasurementResult> MeasurementSession::collectResult() {
