@@ -152,3 +152,11 @@ std::size_t recordingNeeded(const AnalysisWindow& window, std::size_t stimulusLe
 CorrelationAnalysis analyseRecording(const Stimulus& stimulus,
                                      std::span<const std::span<const float>> inputs,
                                      const AnalysisWindow& window) noexcept;
+
+// Whether, on some input, the strongest correlation with the stimulus lies past the lags the
+// recording holds whole: something is still arriving, so a recording that goes on growing cannot
+// be verified yet. Costs the correlation alone, none of the analysis. False for inputs that
+// analyseRecording would refuse.
+bool strongestStillArriving(const Stimulus& stimulus,
+                            std::span<const std::span<const float>> inputs,
+                            const AnalysisWindow& window) noexcept;

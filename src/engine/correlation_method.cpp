@@ -83,21 +83,26 @@ SwitchVerdict CorrelationMethod::onSwitch(const StreamSnapshot& stream, int half
                                                  : SwitchVerdict{SwitchVerdict::Continue};
 }
 
-CorrelationAnalysis CorrelationMethod::analyse(const Recording& recording,
-                                               std::size_t length) const {
+namespace {
+
+// The first `length` samples of every input.
+std::vector<std::span<const float>> inputsUpTo(const Recording& recording, std::size_t length) {
     std::vector<std::span<const float>> inputs;
     for (const std::vector<float>& input : recording.inputs) {
         inputs.emplace_back(input.data(), std::min(length, input.size()));
     }
-    return analyseRecording(m_sweep, inputs, m_window);
+    return inputs;
 }
+
+} // namespace
 
 void CorrelationMethod::describe(MeasurementResult& result, const Recording& recording) const {
     if (m_refusal) {
         result.verdict = {Verdict::NoResult, {*m_refusal}};
         return;
     }
-    CorrelationAnalysis analysis = analyse(recording, recording.length);
+    CorrelationAnalysis analysis =
+        analyseRecording(m_sweep, inputsUpTo(recording, recording.length), m_window);
     if (analysis.verdict.verdict != Verdict::NoResult) {
         result.latencySamples = analysis.findings.delaySamples;
     }
@@ -111,5 +116,7 @@ bool CorrelationMethod::complete(const Recording& recording, std::size_t recorde
         recorded < m_window.stimulusStart + m_window.shortestDelay + m_sweep.samples.size()) {
         return false;
     }
-    return analyse(recording, recorded).verdict.verified();
+    const std::vector<std::span<const float>> inputs = inputsUpTo(recording, recorded);
+    return !strongestStillArriving(m_sweep, inputs, m_window) &&
+           analyseRecording(m_sweep, inputs, m_window).verdict.verified();
 }

@@ -53,8 +53,6 @@ public:
     const AnalysisWindow& window() const { return m_window; }
 
 private:
-    CorrelationAnalysis analyse(const Recording& recording, std::size_t length) const;
-
     double m_maxLatencySeconds;
     SweepDirection m_direction = SweepDirection::Falling; // the last run's
     std::optional<VerdictReason> m_refusal;
