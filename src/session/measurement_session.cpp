@@ -360,8 +360,10 @@ void MeasurementSession::endEarlyIfComplete() {
     if (!m_endEarly || state() != SessionState::Armed || !m_measurement.armed()) {
         return;
     }
+    // Each look analyses the whole recording so far: looking again only once it has grown by an
+    // eighth keeps a long run's looks few, and an early end late by an eighth at most.
     const std::size_t recorded = m_measurement.recordedSamples();
-    if (recorded == m_judgedUpTo) {
+    if (recorded <= m_judgedUpTo + m_judgedUpTo / 8) {
         return;
     }
     m_judgedUpTo = recorded;

@@ -108,7 +108,8 @@ public:
     ArmRefusal arm();
     // Armed: ends the run at the next switch that allows it once what is recorded already gives
     // the verified result the whole run would (Measurement::recordingComplete). An owner that
-    // waits for the result calls it now and then; it looks again only at a recording that grew.
+    // waits for the result calls it now and then; it looks again only at a recording that grew
+    // by an eighth.
     void endEarlyIfComplete();
     // Whether endEarlyIfComplete may end a run; on by default. Off, every run records as long as
     // its method allows.
