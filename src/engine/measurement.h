@@ -101,6 +101,9 @@ public:
     // are silent, with the result of what was recorded until then (the owner has found the
     // recording complete). The switch reports Ended as for any end.
     void requestEnd() { m_endRequested.store(true, std::memory_order_relaxed); }
+    // Owner's thread, armed: whether what is recorded so far already gives the verified result
+    // the rest of the run would (DetectionMethod::complete), so that the run may end now.
+    bool recordingComplete() const;
 
     // Owner's thread, once onBufferSwitch has reported Ended and armed() reads false.
     MeasurementResult result() const;

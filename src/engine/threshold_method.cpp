@@ -125,6 +125,9 @@ void ThresholdMethod::describe(MeasurementResult& result, const Recording& recor
         return;
     }
     result.latencySamples = static_cast<double>(onset());
+    if (check.secondPathDb) {
+        result.verdict.reasons.push_back({VerdictReason::AmbiguousPaths, *check.secondPathDb});
+    }
     if (check.marginDb < kOnsetMarginDb) {
         result.verdict.reasons.push_back({VerdictReason::OnsetNearThreshold, check.marginDb});
     }

@@ -83,20 +83,24 @@ Attempt attemptOnce(MeasurementSession& session, EventQueue& events, const WaitL
 
 } // namespace
 
-std::optional<SessionEvent> awaitEvent(const MeasurementSession& session, EventQueue& events,
+std::optional<SessionEvent> awaitEvent(MeasurementSession& session, EventQueue& events,
                                        const WaitLimits& limits) {
-    // Waits in slices, each time checking that the driver still switches buffers.
+    // Waits in slices, each time checking that the driver still switches buffers and, while a
+    // run is armed, whether its recording already holds the result.
     const std::chrono::milliseconds stall = limits.stall;
-    const auto slice = std::min<Clock::duration>(stall, std::chrono::milliseconds(100));
+    const auto idleSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(100));
+    const auto armedSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(10));
     std::int64_t switches = session.switchesSeen();
     Clock::time_point progress = Clock::now();
     for (;;) {
         if (limits.stopRequested && limits.stopRequested()) {
             return std::nullopt;
         }
+        const auto slice = session.state() == SessionState::Armed ? armedSlice : idleSlice;
         if (std::optional<SessionEvent> event = events.waitUntil(Clock::now() + slice)) {
             return event;
         }
+        session.endEarlyIfComplete();
         const SessionState state = session.state();
         const bool running = state == SessionState::Running || state == SessionState::Armed;
         if (!running || session.switchesSeen() != switches) {

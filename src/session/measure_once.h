@@ -51,8 +51,9 @@ struct MeasureOutcome {
 
 // The session's next event, or none once `limits.stopRequested` says so. While the stream runs,
 // a driver that makes no buffer switch for `limits.stall` gives a DriverFailure event of its
-// own, StoppedCallingBack.
-std::optional<SessionEvent> awaitEvent(const MeasurementSession& session, EventQueue& events,
+// own, StoppedCallingBack. While a run is armed, it ends the run as soon as its recording holds
+// the result (MeasurementSession::endEarlyIfComplete).
+std::optional<SessionEvent> awaitEvent(MeasurementSession& session, EventQueue& events,
                                        const WaitLimits& limits);
 
 // `notice` hears every reset request and rate change as it is taken.

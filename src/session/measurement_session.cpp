@@ -7,6 +7,7 @@
 #include "session/host_callbacks.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 std::atomic<MeasurementSession*> MeasurementSession::s_active{nullptr};
@@ -359,7 +360,24 @@ ArmRefusal MeasurementSession::arm() {
         return refusal;
     }
     m_awaiting = true;
+    m_judgedUpTo = 0;
     return ArmRefusal::None;
+}
+
+void MeasurementSession::endEarlyIfComplete() {
+    if (!m_endEarly || state() != SessionState::Armed || !m_measurement.armed()) {
+        return;
+    }
+    // Each look analyses the whole recording so far: looking again only once it has grown by an
+    // eighth keeps a long run's looks few, and an early end late by an eighth at most.
+    const std::size_t recorded = m_measurement.recordedSamples();
+    if (recorded <= m_judgedUpTo + m_judgedUpTo / 8) {
+        return;
+    }
+    m_judgedUpTo = recorded;
+    if (m_measurement.recordingComplete()) {
+        m_measurement.requestEnd();
+    }
 }
 
 std::optional<MeasurementResult> MeasurementSession::collectResult() {
@@ -450,9 +468,25 @@ bool MeasurementSession::calledBackFromInsideACall() const {
     return std::this_thread::get_id() == m_ownerThread && m_holdDepth > 0;
 }
 
+SwitchClock MeasurementSession::switchClock() const {
+    const auto joined = [](const ASIOSamples& count) {
+        return std::uint64_t{count.hi} << 32 | count.lo;
+    };
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    if (m_driver && m_driver->getSamplePosition(&position, &stamp) == ASE_OK) {
+        return {joined(position), static_cast<std::int64_t>(joined(stamp))};
+    }
+    return {std::nullopt, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count()};
+}
+
 void MeasurementSession::onBufferSwitch(ASIOLong doubleBufferIndex) {
     m_switches.fetch_add(1, std::memory_order_relaxed);
-    const SwitchOutcome outcome = m_measurement.onBufferSwitch(doubleBufferIndex);
+    // Only an armed run watches for dropouts: an idle stream costs the driver no extra call.
+    const SwitchOutcome outcome = m_measurement.onBufferSwitch(
+        doubleBufferIndex, m_measurement.armed() ? switchClock() : SwitchClock{});
     if (outcome == SwitchOutcome::Unarmed) {
         return;
     }

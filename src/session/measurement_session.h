@@ -106,6 +106,14 @@ public:
     ASIOError start();
     // None when armed; a stream it cannot measure is refused, and nothing is written to it.
     ArmRefusal arm();
+    // Armed: ends the run at the next switch that allows it once what is recorded already gives
+    // the verified result the whole run would (Measurement::recordingComplete). An owner that
+    // waits for the result calls it now and then; it looks again only at a recording that grew
+    // by an eighth.
+    void endEarlyIfComplete();
+    // Whether endEarlyIfComplete may end a run; on by default. Off, every run records as long as
+    // its method allows.
+    void setEndEarly(bool endEarly) { m_endEarly = endEarly; }
     // The ended measurement's result; none when no armed measurement has ended since arming
     // (a result event that a reset or a re-arm made stale).
     std::optional<MeasurementResult> collectResult();
@@ -173,6 +181,10 @@ private:
     void onBufferSwitch(ASIOLong doubleBufferIndex);
     void onSampleRateChange(ASIOSampleRate rate);
     void onResetRequest();
+    void onDriverTrouble() { m_measurement.noteDriverTrouble(); }
+    // What the driver says of this switch: its sample position and time stamp, or the host's
+    // clock when it gives none. Real-time safe.
+    SwitchClock switchClock() const;
     bool calledBackFromInsideACall() const;
 
     struct HeldEvent {
@@ -225,6 +237,8 @@ private:
     bool m_buffersCreated = false;
     bool m_started = false;  // start succeeded and no stop has been asked since
     bool m_awaiting = false; // armed, and its result not yet collected
+    bool m_endEarly = true;
+    std::size_t m_judgedUpTo = 0; // the recording endEarlyIfComplete last looked at
     Measurement m_measurement;
     std::atomic<std::int64_t> m_switches{0};
 
