@@ -1,5 +1,6 @@
 #include "session/host_callbacks.h"
 
+#include "engine/dropout_watch.h"
 #include "session/callback_gate.h"
 #include "session/measurement_session.h"
 
@@ -24,7 +25,9 @@ void SampleRateDidChangeCallback(ASIOSampleRate sRate) {
 ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
-        return value == kAsioEngineVersion || value == kAsioResetRequest ? 1 : 0;
+        return value == kAsioEngineVersion || value == kAsioResetRequest || reportsDropout(value)
+                   ? 1
+                   : 0;
     case kAsioEngineVersion:
         return 2;
     case kAsioResetRequest: {
@@ -35,6 +38,14 @@ ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void*, double*) 
         return 1;
     }
     default:
+        if (reportsDropout(selector)) {
+            const CallbackScope scope;
+            if (MeasurementSession* session =
+                    scope ? MeasurementSession::s_active.load() : nullptr) {
+                session->onDriverTrouble();
+            }
+            return 1;
+        }
         return 0;
     }
 }

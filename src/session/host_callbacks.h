@@ -12,8 +12,9 @@ void BufferSwitchCallback(ASIOLong doubleBufferIndex, ASIOBool directProcess);
 ASIOTime* BufferSwitchTimeInfoCallback(ASIOTime* params, ASIOLong doubleBufferIndex,
                                        ASIOBool directProcess);
 void SampleRateDidChangeCallback(ASIOSampleRate sRate);
-// Answers the engine version (2) and which of its selectors the host knows (the engine version
-// and the reset request); a reset request becomes the session's.
+// Answers the engine version (2) and which of its selectors the host knows (the engine version,
+// the reset request, and the overload and resync a driver reports trouble with); a reset request
+// and reported trouble become the session's.
 ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void* message, double* opt);
 
 inline constexpr ASIOCallbacks kHostCallbacks{BufferSwitchCallback, SampleRateDidChangeCallback,

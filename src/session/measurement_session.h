@@ -15,9 +15,10 @@
 // calls the host callbacks (session/host_callbacks.h) on a thread of its choosing; they reach
 // the active session through the callback gate, feed the measurement, note the reset request and
 // post events, and never wait for the owner. What crosses threads is the measurement's (its
-// contract is in engine/measurement.h), the reset-pending flag, the switch counter, and the driver
-// pointer and channel array, which the owner changes only while no callback can be inside: before
-// it frees buffers or closes the driver it waits at the gate for callbacks in flight.
+// contract is in engine/measurement.h), the reset-pending flag, the switch and trouble counters,
+// and the driver pointer and channel array, which the owner changes only while no callback can be
+// inside: before it frees buffers or closes the driver it waits at the gate for callbacks in
+// flight.
 //
 // The owner never waits for itself. A driver may call back on the owner's thread from inside an
 // operation of the session (setSampleRate, controlPanel, createBuffers, ...); such a callback
@@ -140,6 +141,11 @@ public:
     const Measurement& measurement() const { return m_measurement; }
     // Buffer switches the driver has made since the session began, armed or not.
     std::int64_t switchesSeen() const { return m_switches.load(std::memory_order_relaxed); }
+    // Overloads and resyncs the driver reported since the session began (a JACK server's xruns),
+    // armed or not; an armed measurement counts them against its result too.
+    std::int64_t troubleReported() const {
+        return m_troubleReports.load(std::memory_order_relaxed);
+    }
 
     const std::vector<ASIOSampleRate>& rates() const { return m_rates; }
     std::vector<std::int32_t> bufferSizes() const;
@@ -173,6 +179,7 @@ private:
     void onBufferSwitch(ASIOLong doubleBufferIndex);
     void onSampleRateChange(ASIOSampleRate rate);
     void onResetRequest();
+    void onDriverTrouble();
     bool calledBackFromInsideACall() const;
 
     struct HeldEvent {
@@ -226,6 +233,7 @@ private:
     bool m_awaiting = false; // armed, and its result not yet collected
     Measurement m_measurement;
     std::atomic<std::int64_t> m_switches{0};
+    std::atomic<std::int64_t> m_troubleReports{0};
 
     bool m_explainFailures = false;
     std::string m_driverMessage;

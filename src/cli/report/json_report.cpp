@@ -1,5 +1,6 @@
 #include "cli/report/json_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -22,6 +23,8 @@ const char* kindName(RunKind kind) {
         return "repeat";
     case RunKind::Sweep:
         return "sweep";
+    case RunKind::Reopen:
+        return "reopen";
     }
     return "unknown";
 }
@@ -66,6 +69,8 @@ void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t s
     json["diagnoses"] = std::move(diagnoses);
 }
 
+} // namespace
+
 Json measurementJson(const MeasurementResult& result) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
@@ -86,6 +91,8 @@ Json measurementJson(const MeasurementResult& result) {
     return json;
 }
 
+namespace {
+
 Json summaryJson(const Summary& summary) {
     return {{"min", summary.min},
             {"median", summary.median},
@@ -95,6 +102,15 @@ Json summaryJson(const Summary& summary) {
 }
 
 } // namespace
+
+Json statisticsJson(const std::vector<MeasurementResult>& results) {
+    const std::optional<LatencyStatistics> stats = latencyStatistics(results);
+    return stats ? Json{{"runs", stats->runs},
+                        {"found", stats->found},
+                        {"samples", summaryJson(stats->samples)},
+                        {"ms", summaryJson(stats->ms)}}
+                 : Json(nullptr);
+}
 
 std::string jsonReport(const Report& report) {
     Json json{{"program", "tarvelo-cli"},
@@ -125,12 +141,16 @@ std::string jsonReport(const Report& report) {
         }
         json["fits"] = std::move(fits);
     } else {
-        const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements);
-        json["statistics"] = stats ? Json{{"runs", stats->runs},
-                                          {"found", stats->found},
-                                          {"samples", summaryJson(stats->samples)},
-                                          {"ms", summaryJson(stats->ms)}}
-                                   : Json(nullptr);
+        json["statistics"] = statisticsJson(report.measurements);
+    }
+    if (report.kind == RunKind::Reopen) {
+        Json states = Json::array();
+        for (const LatencyState& state : latencyStates(report.measurements)) {
+            const double rate = report.measurements.front().sampleRate;
+            states.push_back(
+                {{"latency", samplesAndMs(state.samples, rate)}, {"count", state.count}});
+        }
+        json["states"] = std::move(states);
     }
     return json.dump(2) + "\n";
 }

@@ -1,5 +1,6 @@
 #include "cli/report/text_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -63,6 +64,13 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
 
 } // namespace
 
+std::string statisticsText(const std::vector<MeasurementResult>& results) {
+    const std::optional<LatencyStatistics> stats = latencyStatistics(results);
+    return stats ? summaryLine(*stats, "samples", stats->samples, 2) +
+                       summaryLine(*stats, "ms", stats->ms, 3)
+                 : "";
+}
+
 std::string textReport(const Report& report) {
     std::string text;
     switch (report.kind) {
@@ -70,10 +78,13 @@ std::string textReport(const Report& report) {
         text = runsText(report.measurements);
         break;
     case RunKind::Repeat:
-        text = runsText(report.measurements);
-        if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
-            text += summaryLine(*stats, "samples", stats->samples, 2);
-            text += summaryLine(*stats, "ms", stats->ms, 3);
+    case RunKind::Reopen:
+        text = runsText(report.measurements) + statisticsText(report.measurements);
+        if (report.kind == RunKind::Reopen && !report.measurements.empty()) {
+            text +=
+                formatted("Across %zu stream starts, ", report.measurements.size()) +
+                statesText(latencyStates(report.measurements), report.measurements.front().method) +
+                "\n";
         }
         break;
     case RunKind::Sweep:
