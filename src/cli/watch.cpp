@@ -15,8 +15,9 @@ constexpr double kDriftSignificance = 4;
 // Readings further apart than this (samples, after the drift found so far) differ.
 constexpr double kChangeSamples = 1;
 
+// "a reset", "an xrun", "3 xruns".
 std::string countOf(std::int64_t count, const char* one, const char* many) {
-    return count == 1 ? std::string("a ") + one
+    return count == 1 ? std::string(one)
                       : formatted("%lld %s", static_cast<long long>(count), many);
 }
 
@@ -88,10 +89,10 @@ std::string LatencyWatch::changeCause(const WatchReading& reading) const {
     const std::int64_t xruns = reading.xruns - (m_previous ? m_previous->xruns : 0);
     std::string cause;
     if (resets > 0) {
-        cause = "after " + countOf(resets, "reset", "resets");
+        cause = "after " + countOf(resets, "a reset", "resets");
     }
     if (xruns > 0) {
-        cause += (cause.empty() ? "after " : " and ") + countOf(xruns, "xrun", "xruns");
+        cause += (cause.empty() ? "after " : " and ") + countOf(xruns, "an xrun", "xruns");
     }
     return cause;
 }

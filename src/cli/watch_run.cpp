@@ -99,6 +99,8 @@ private:
     }
     bool startStream();
     bool takeReset();
+    // Adds the switches since it was last taken to the stream time.
+    void advanceStreamTime(std::int32_t bufferSize, double sampleRate);
     // Arms and waits for the result; false when the watch cannot go on.
     bool readOnce();
     void show(const WatchReading& reading, const std::vector<std::string>& flags);
@@ -139,7 +141,15 @@ bool Watcher::startStream() {
     return true;
 }
 
+void Watcher::advanceStreamTime(std::int32_t bufferSize, double sampleRate) {
+    const std::int64_t switches = m_session.switchesSeen();
+    m_seconds += static_cast<double>(switches - m_switches) * bufferSize / sampleRate;
+    m_switches = switches;
+}
+
 bool Watcher::takeReset() {
+    // The stream that ends here ran until now.
+    advanceStreamTime(m_session.bufferSize(), m_session.measurement().sampleRate());
     m_streaming = false;
     if (++m_resetsInARow > kResetsInARow) {
         return fail(
@@ -171,10 +181,7 @@ bool Watcher::readOnce() {
         switch (event.kind) {
         case SessionEventKind::Result:
             if (std::optional<MeasurementResult> result = m_session.collectResult()) {
-                const std::int64_t switches = m_session.switchesSeen();
-                m_seconds += static_cast<double>(switches - m_switches) * result->bufferSize /
-                             result->sampleRate;
-                m_switches = switches;
+                advanceStreamTime(result->bufferSize, result->sampleRate);
                 m_resetsInARow = 0;
                 const WatchReading reading{m_seconds, std::move(*result),
                                            m_session.troubleReported() - m_troubleBefore, m_resets};
