@@ -14,7 +14,7 @@ ASIOTime* BufferSwitchTimeInfoCallback(ASIOTime* params, ASIOLong doubleBufferIn
 void SampleRateDidChangeCallback(ASIOSampleRate sRate);
 // Answers the engine version (2) and which of its selectors the host knows (the engine version,
 // the reset request, and the overload and resync a driver reports trouble with); a reset request
-// and reported trouble become the session's.
+// becomes the session's, and reported trouble is counted.
 ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void* message, double* opt);
 
 inline constexpr ASIOCallbacks kHostCallbacks{BufferSwitchCallback, SampleRateDidChangeCallback,

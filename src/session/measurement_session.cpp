@@ -459,7 +459,6 @@ void MeasurementSession::onBufferSwitch(ASIOLong doubleBufferIndex) {
 
 void MeasurementSession::onDriverTrouble() {
     m_troubleReports.fetch_add(1, std::memory_order_relaxed);
-    m_measurement.noteDriverTrouble();
 }
 
 void MeasurementSession::onSampleRateChange(ASIOSampleRate rate) {

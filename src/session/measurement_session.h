@@ -142,7 +142,7 @@ public:
     // Buffer switches the driver has made since the session began, armed or not.
     std::int64_t switchesSeen() const { return m_switches.load(std::memory_order_relaxed); }
     // Overloads and resyncs the driver reported since the session began (a JACK server's xruns),
-    // armed or not; an armed measurement counts them against its result too.
+    // armed or not. Counted only: they do not make a result doubtful.
     std::int64_t troubleReported() const {
         return m_troubleReports.load(std::memory_order_relaxed);
     }
