@@ -2,6 +2,7 @@
 
 #include "cli/report/latency_states.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -11,6 +12,9 @@ namespace {
 constexpr std::size_t kDriftPoints = 10;
 constexpr double kDriftSpanSeconds = 1;
 constexpr double kDriftSignificance = 4;
+
+// The variance of a latency rounded to whole samples (a uniform error over one sample).
+constexpr double kWholeSampleVariance = 1.0 / 12;
 
 // Readings further apart than this (samples, after the drift found so far) differ.
 constexpr double kChangeSamples = 1;
@@ -63,6 +67,10 @@ std::vector<std::string> LatencyWatch::add(const WatchReading& reading) {
                 cause.clear();
                 m_newStretch = true;
             }
+        }
+        if (result.method == MethodKind::Threshold) {
+            m_roundingVariance = std::max(
+                m_roundingVariance, kWholeSampleVariance / (result.sampleRate * result.sampleRate));
         }
         fitPoint(reading.seconds, latency / result.sampleRate);
         m_previousVerified = reading;
@@ -135,7 +143,9 @@ LatencyWatch::Fit LatencyWatch::fit() const {
         return found;
     }
     found.slope = sxy / sxx;
-    found.error = std::sqrt(std::max(0.0, syy - found.slope * sxy) / freedom / sxx);
+    // Readings in whole samples vary by at least their rounding, however steady they look.
+    const double variance = std::max((syy - found.slope * sxy) / freedom, m_roundingVariance);
+    found.error = std::sqrt(variance / sxx);
     return found;
 }
 

@@ -72,6 +72,7 @@ private:
     std::vector<Stretch> m_stretches;
     bool m_newStretch = true;
     bool m_driftFlagged = false;
+    double m_roundingVariance = 0; // seconds squared: of the coarsest readings fitted
     double m_seconds = 0;
     std::vector<FlaggedChange> m_changes;
 };
