@@ -9,6 +9,8 @@
 #include "engine/sensitivity.h"
 #include "engine/threshold_method.h"
 
+#include <algorithm>
+
 namespace {
 
 // The driver's own words about a failed call, or the code it answered.
@@ -95,17 +97,6 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
     return failure;
 }
 
-std::string nothingCameBack(const MeasurementResult& result) {
-    if (result.method == MethodKind::Correlation) {
-        return "nothing came back: no input heard the sweep";
-    }
-    const std::string_view level =
-        kSensitivityLevels[static_cast<std::size_t>(thresholdPosition(result.sensitivity))]
-            .listText;
-    return "nothing came back: no input crossed the " + std::string(level) +
-           " threshold within one second's worth of samples";
-}
-
 } // namespace
 
 void noticeDriverEvent(Run& run, const SessionEvent& event) {
@@ -130,8 +121,12 @@ bool measureInto(Run& run) {
     }
     if (outcome.result) {
         run.report.measurements.push_back(*outcome.result);
-        if (!outcome.result->latencySamples) {
-            run.console.error(nothingCameBack(*outcome.result));
+        if (run.hooks.afterResult) {
+            const kit::DriverAccount account = run.hooks.afterResult(run.session.driver());
+            if (account.xruns) {
+                run.report.xruns = run.report.xruns.value_or(0) + *account.xruns;
+            }
+            run.report.jackPorts = account.jackPorts;
         }
         return true;
     }
@@ -144,13 +139,18 @@ void explainThresholdFailure(Run& run) {
     if (run.report.failure) {
         return;
     }
-    for (const MeasurementResult& result : run.report.measurements) {
+    const std::vector<MeasurementResult>& measurements = run.report.measurements;
+    const bool othersMeasured =
+        std::any_of(measurements.begin(), measurements.end(),
+                    [](const MeasurementResult& result) { return result.latencySamples; });
+    for (const MeasurementResult& result : measurements) {
         if (!result.latencySamples && result.method == MethodKind::Threshold) {
             run.session.measurement().setMethod(std::make_unique<CorrelationMethod>());
             const MeasureOutcome outcome = measureOnce(run.session, run.events);
             run.session.measurement().setMethod(std::make_unique<ThresholdMethod>());
             if (outcome.result) {
-                run.console.error(thresholdFailureExplained(*outcome.result, result.sensitivity));
+                run.console.error(
+                    thresholdFailureExplained(*outcome.result, result.sensitivity, othersMeasured));
             }
             return;
         }

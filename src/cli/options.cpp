@@ -2,6 +2,7 @@
 
 #include "cli/driver_options.h"
 #include "cli/run.h"
+#include "engine/correlation_method.h"
 #include "tarvelo_version.h"
 
 #include <CLI/CLI.hpp>
@@ -30,6 +31,10 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                    "threshold (default: the dialog's pulse and threshold) or correlation (a "
                    "sweep, found between samples, with polarity, confidence and diagnoses)")
         ->check(CLI::IsMember({"threshold", "correlation"}));
+    app.add_option("--max-latency", options.maxLatencySeconds,
+                   "Correlation method: the longest round trip searched, in seconds (default 1, "
+                   "at most 10)")
+        ->check(CLI::Range(0.001, kLongestMaxLatencySeconds));
 
     // Reports.
     auto* sweep = app.add_flag("--sweep", options.sweep,
@@ -56,7 +61,14 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                     ->excludes(sweep);
     auto* plot = app.add_option("--plot", options.plotFile,
                                 "Draw the input around the onset, or a sweep's latencies, as SVG");
-    list->excludes(wav)->excludes(plot)->excludes(sweep);
+    app.footer("Exit status: 0 when every measurement was verified; 1 when one found nothing, "
+               "could not be made or a file could not be written; 2 for bad input; 3 when a "
+               "measurement is doubtful and none of the above applies (the report says why).");
+    auto* output =
+        app.add_option("-o,--output", options.outputFile,
+                       "Write the report to this file (whole or not at all) instead of standard "
+                       "output");
+    list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(output);
     auto* reopen = app.add_option("--reopen", options.reopen,
                                   "Measurements in a row, each on a stream started afresh, with "
                                   "the latency states they fell into")
@@ -73,15 +85,20 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                       ->excludes(sweep)
                       ->excludes(reopen)
                       ->excludes(wav)
-                      ->excludes(plot);
+                      ->excludes(plot)
+                      ->excludes(output);
     app.add_option("--duration", options.duration,
                    "End a watch after this many seconds of the stream's time (the driver's buffer "
                    "switches: a freewheeling simulator runs faster than the clock)")
         ->check(CLI::PositiveNumber)
         ->needs(watch);
     list->excludes(watch)->excludes(reopen);
-    app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
-    addDriverOptions(app, options.driverOptions, {wav, plot, sweep});
+    auto* quiet =
+        app.add_flag("-q,--quiet", options.quiet, "No progress line; results and errors only");
+    app.add_flag("-v,--verbose", options.verbose,
+                 "Say what the driver did on the way (resets, rate changes)")
+        ->excludes(quiet);
+    addDriverOptions(app, options.driverOptions, {wav, plot, sweep, output});
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) { // --help or --version

@@ -26,9 +26,12 @@ struct CliOptions {
     std::vector<double> sweepRates; // empty: every rate the driver offers
     std::vector<int> sweepSizes;    // empty: every size it offers at each rate
     ReportFormat format = ReportFormat::Text;
-    std::string wavFile;  // empty: none
-    std::string plotFile; // empty: none
-    bool quiet = false;
+    std::string outputFile;                  // empty: the report goes to standard output
+    std::string wavFile;                     // empty: none
+    std::string plotFile;                    // empty: none
+    bool quiet = false;                      // no progress line either
+    bool verbose = false;                    // notices of what the driver did on the way
+    std::optional<double> maxLatencySeconds; // the correlation method's longest round trip
     // The values of the listed drivers' own options, by option name (driver_options.h).
     std::map<std::string, std::vector<std::string>> driverOptions;
 };

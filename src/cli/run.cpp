@@ -8,23 +8,51 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 namespace {
 
 // The files the options name, checked before anything is opened or measured: empty, or why
 // not.
 std::string whyOutputFilesFail(const CliOptions& options) {
-    for (const std::string* file : {&options.wavFile, &options.plotFile}) {
-        if (!file->empty()) {
-            if (std::string why = whyNotWritable(*file); !why.empty()) {
-                return why;
+    const std::pair<const char*, const std::string*> files[] = {{"--output", &options.outputFile},
+                                                                {"--wav", &options.wavFile},
+                                                                {"--plot", &options.plotFile}};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        const std::string& file = *files[i].second;
+        if (file.empty()) {
+            continue;
+        }
+        if (std::string why = whyNotWritable(file); !why.empty()) {
+            return why;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (file == *files[j].second) {
+                return std::string(files[j].first) + " and " + files[i].first +
+                       " name the same file '" + file + "'";
             }
         }
     }
-    if (!options.wavFile.empty() && options.wavFile == options.plotFile) {
-        return "--wav and --plot name the same file '" + options.wavFile + "'";
-    }
     return {};
+}
+
+// The exit code the verdicts of a run's measurements give.
+int verdictExit(const std::vector<MeasurementResult>& measurements) {
+    int status = kExitMeasured;
+    for (const MeasurementResult& measurement : measurements) {
+        switch (measurement.verdict.verdict) {
+        case Verdict::Verified:
+            break;
+        case Verdict::Doubtful:
+            status = worseExit(status, kExitDoubtful);
+            break;
+        case Verdict::NoResult:
+            status = worseExit(status, kExitNotMeasured);
+            break;
+        }
+    }
+    return status;
 }
 
 int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
@@ -33,7 +61,7 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     EventQueue events;
     MeasurementSession session(catalog, events);
     session.setExplainFailures(true);
-    Run run{options, console, session, events, {}};
+    Run run{options, console, session, events, hooks, {}};
 
     const std::vector<std::string> drivers = driverNames(catalog);
     if (options.listDrivers) {
@@ -72,10 +100,11 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     if (status == kExitBadInput) {
         return status;
     }
+    status = worseExit(status, verdictExit(run.report.measurements));
     // A text report of nothing says nothing; a JSON or CSV one still records the failure.
     if (!run.report.measurements.empty() ||
         (run.report.failure && options.format != ReportFormat::Text)) {
-        status = std::max(status, writeReport(run, hooks));
+        status = worseExit(status, writeReport(run));
     }
     explainThresholdFailure(run);
     return status;
@@ -83,8 +112,21 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
 
 } // namespace
 
+int worseExit(int a, int b) {
+    // From best to worst; anything else (a signal's code) is worse still.
+    constexpr int kOrder[] = {kExitMeasured, kExitDoubtful, kExitNotMeasured, kExitBadInput};
+    const auto rank = [&kOrder](int code) {
+        return std::find(std::begin(kOrder), std::end(kOrder), code) - std::begin(kOrder);
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+
 int runCli(const CliOptions& options) {
-    Console console(options.quiet);
+    Console console(options.quiet, options.verbose);
+    if (options.maxLatencySeconds && options.method != "correlation") {
+        console.error("--max-latency applies to --method correlation only");
+        return kExitBadInput;
+    }
     int sensitivity = -1;
     if (options.sensitivity && (sensitivity = sensitivityPosition(*options.sensitivity)) < 0) {
         console.error("unknown sensitivity '" + *options.sensitivity +

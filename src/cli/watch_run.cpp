@@ -226,7 +226,7 @@ void Watcher::show(const WatchReading& reading, const std::vector<std::string>& 
                   {"xruns", reading.xruns},
                   {"resets", reading.resets},
                   {"flags", flags},
-                  {"measurement", measurementJson(result)}};
+                  {"measurement", measurementJson(result, m_run.report.jackPorts)}};
         line = json.dump();
         break;
     }

@@ -152,10 +152,12 @@ TEST_F(Cli, MeasuresReportsAndExitsAsTheOutcomeSays) {
          0, 3, "Measurement results: 228 samples / 5.17 ms", ""},
         {"--driver 0 -b 64 --sim delay=10", 0, 1, "Measurement results: 138 samples / 2.88 ms", ""},
         {"--driver 'TARVELO LOOPBACK SIMULATOR' --sim gain=-9 -s '-18 dB'", 0, 1, "", ""},
-        {"--sim gain=-9 -s -12", 1, 0, "",
-         "tarvelo-cli: nothing came back: no input crossed the -12 dB threshold within one "
-         "second's worth of samples\ntarvelo-cli: the threshold found nothing; a correlation "
-         "measurement found the loop at 544.00 samples, its level 3.0 dB below the threshold"},
+        {"--sim gain=-9 -s -12", 1, 0, "No result: nothing came back: no input crossed the -12 dB",
+         "tarvelo-cli: the threshold method gave no result; a correlation measurement found the "
+         "loop at 544.00 samples, its level 3.0 dB below the threshold: raise the level or choose "
+         "--sensitivity -18"},
+        {"--sim gain=-21 -s -24", 1, 0, "No result: nothing came back",
+         "below the threshold: raise the level (or use --method correlation)\n"},
         {"--sim outputs=0", 1, 0, "",
          "tarvelo-cli: cannot measure: the driver has no output channel\n"},
         {"--sim init=0", 1, 0, "",
@@ -239,9 +241,10 @@ TEST_F(Cli, RepeatsReportEveryRunAndTheirStatisticsInEachFormat) {
                       run["unreported"]["samples"].get<double>());
         EXPECT_GE(run["unreported"]["samples"], 0) << "a driver reports no more than the loop";
     }
-    const Json& stats = json["statistics"];
+    ASSERT_EQ(json["statistics"].size(), 1u);
+    const Json& stats = json["statistics"][0];
     EXPECT_EQ(stats["runs"], 3);
-    EXPECT_EQ(stats["found"], 3);
+    EXPECT_EQ(stats["verified"], 3);
     for (const char* figure : {"min", "median", "max", "mean"}) {
         EXPECT_EQ(stats["samples"][figure], latency) << figure;
     }
@@ -260,7 +263,8 @@ TEST_F(Cli, RepeatsReportEveryRunAndTheirStatisticsInEachFormat) {
 
     const CliRun text = cli("--repeat 2" + setup);
     EXPECT_EQ(text.out.rfind("Measurement results: 288 samples / 6.53 ms\n", 0), 0u) << text.out;
-    EXPECT_NE(text.out.find("Statistics of 2 measurements (samples): min 288.0"), std::string::npos)
+    EXPECT_NE(text.out.find("Statistics of 2 verified measurements (samples): min 288.00"),
+              std::string::npos)
         << text.out;
 }
 
@@ -331,17 +335,136 @@ TEST_F(Cli, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
     }
 }
 
-TEST_F(Cli, QuietLeavesOnlyResultsAndErrors) {
-    const CliRun measured = cli("--quiet --sim pace=freewheel");
+TEST_F(Cli, TheReportGoesToStandardOutputOrItsFileAndStandardErrorHoldsOnlyWhatWentWrong) {
+    const CliRun measured = cli("--sim pace=freewheel");
     EXPECT_EQ(measured.err, "");
-    EXPECT_EQ(count(measured.out, "\n"), 2);
+    EXPECT_EQ(measured.out.rfind("Measurement results: 544 samples", 0), 0u) << measured.out;
+    EXPECT_EQ(count(measured.out, "Measurement results"), 1) << "each result once";
 
+    // Nothing came back: the report says so, standard error only what was tried besides.
     const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
-    EXPECT_EQ(failed.err.rfind("tarvelo-cli: nothing came back", 0), 0u) << failed.err;
-    EXPECT_EQ(count(failed.err, "\n"), 2) << "and why: " << failed.err;
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out.rfind("No result: nothing came back", 0), 0u) << failed.out;
+    EXPECT_EQ(count(failed.err, "\n"), 1) << failed.err;
 
-    // Resets are noticed, unless quiet.
-    EXPECT_EQ(count(cli("--sim pace=freewheel,reset_at=1").err, "asked for a reset\n"), 3);
+    // Resets are noticed when verbose only; an error is said either way.
+    for (const auto& [flags, notices] : {std::pair{"", 0}, {"--verbose", 3}, {"--quiet", 0}}) {
+        const CliRun reset = cli(std::string(flags) + " --sim pace=freewheel,reset_at=1");
+        EXPECT_EQ(count(reset.err, "asked for a reset\n"), notices) << flags;
+        EXPECT_EQ(count(reset.err, "asked for a reset during each"), 1) << flags;
+    }
+
+    // -o: the report only in its file, written whole.
+    const CliRun toFile =
+        cli("-f json -o " + file("report.json").string() + " --sim pace=freewheel");
+    EXPECT_EQ(toFile.exitCode, 0);
+    EXPECT_EQ(toFile.out, "");
+    EXPECT_EQ(Json::parse(slurp(file("report.json")))["measurements"][0]["latency"]["samples"],
+              544);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file("")),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+// Settings under which no latency may pass as verified, one row each, with their seeds: every
+// format carries the verdict and the same reasons, and the exit code tells it.
+TEST_F(Cli, EveryFormatCarriesTheVerdictAndOnlyAVerifiedResultExitsZero) {
+    struct Case {
+        const char* arguments;
+        const char* verdict;
+        int exitCode;
+        const char* reason; // a reason's kind
+        // Whether the reasons are the same in every run: where the recording ends depends on
+        // when the analysis sees the loop, which a dropout in the sweep makes vary.
+        bool sameEachRun = true;
+    };
+    const Case cases[] = {
+        {"-m correlation --sim pace=freewheel,seed=3", "verified", 0, nullptr},
+        {"-m correlation --sim pace=freewheel,ghost_gain=-1,ghost_delay=40", "doubtful", 3,
+         "ambiguousPaths"},
+        {"-m correlation --sim dropout_at=0.1s,dropout_periods=4", "doubtful", 3,
+         "signalUnexplained", false},
+        {"-m threshold --sim pace=freewheel,gain=-5.8", "doubtful", 3, "onsetNearThreshold"},
+        {"-m threshold --sim pace=freewheel,noise=-20,seed=7", "noResult", 1, "notThePulse"},
+        {"-m correlation --sim pace=freewheel,cable=off", "noResult", 1, "nothingCameBack"},
+        {"-m correlation --max-latency 0.5 --sim pace=freewheel,delay=24500", "noResult", 1,
+         "loopLongerThanWindow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CliRun json = cli(std::string(c.arguments) + " -f json");
+        EXPECT_EQ(json.exitCode, c.exitCode) << json.err;
+        const Json measured = Json::parse(json.out)["measurements"][0];
+        EXPECT_EQ(measured["verdict"], c.verdict);
+        ASSERT_EQ(measured["reasons"].empty(), c.reason == nullptr) << measured;
+        // The numbers to act on come with a verified result only.
+        EXPECT_EQ(measured.contains("recordingOffset"), c.reason == nullptr) << measured;
+
+        const CliRun text = cli(c.arguments);
+        const CliRun csv = cli(std::string(c.arguments) + " -f csv");
+        EXPECT_EQ(text.exitCode, c.exitCode);
+        EXPECT_EQ(csv.exitCode, c.exitCode);
+        const std::string row = lastLine(csv.out);
+        EXPECT_NE(row.find(std::string(",") + c.verdict + ","), std::string::npos) << row;
+        if (c.reason == nullptr) {
+            EXPECT_EQ(text.out.rfind("Measurement results: ", 0), 0u) << text.out;
+            EXPECT_EQ(measured["recordingOffset"], measured["unreported"]);
+            EXPECT_NE(text.out.find("Recording offset (unreported latency): +8.00 samples"),
+                      std::string::npos)
+                << text.out;
+            continue;
+        }
+        EXPECT_NE(std::find_if(measured["reasons"].begin(), measured["reasons"].end(),
+                               [&c](const Json& r) { return r["kind"] == c.reason; }),
+                  measured["reasons"].end())
+            << measured;
+        EXPECT_EQ(count(text.out, "Measurement results"), 0) << text.out;
+        EXPECT_EQ(count(text.out, "Recording offset"), 0) << text.out;
+        const std::string prefix = c.exitCode == 3 ? "doubtful: " : "No result: ";
+        EXPECT_EQ(text.out.rfind(c.exitCode == 3 ? "Measurement doubtful: " : prefix, 0), 0u)
+            << text.out;
+        for (const Json& reason : measured["reasons"]) {
+            if (!c.sameEachRun) {
+                break;
+            }
+            const std::string words = reason["text"];
+            EXPECT_NE(text.out.find(prefix + words + "\n"), std::string::npos) << text.out;
+            EXPECT_NE(row.find(words), std::string::npos) << row;
+        }
+    }
+}
+
+// Statistics are of verified measurements, one set per setup: a doubtful run is counted beside
+// them, a rate the driver changed to between runs starts a set of its own, and a sweep says why
+// a rate has no fit.
+TEST_F(Cli, StatisticsAndFitsAreOfVerifiedMeasurementsOfOneSetupEach) {
+    const Json doubtful = Json::parse(
+        cli("-n 2 -f json -m correlation --sim pace=freewheel,ghost_gain=-1,ghost_delay=40").out);
+    ASSERT_EQ(doubtful["statistics"].size(), 1u);
+    EXPECT_EQ(doubtful["statistics"][0]["doubtful"], 2);
+    EXPECT_EQ(doubtful["statistics"][0]["verified"], 0);
+    EXPECT_TRUE(doubtful["statistics"][0]["samples"].is_null());
+
+    const std::string changed = "-n 3 --sim pace=freewheel,ratechange_at=1,ratechange_to=44100,"
+                                "events_start=2";
+    const Json groups = Json::parse(cli(changed + " -f json").out)["statistics"];
+    ASSERT_EQ(groups.size(), 2u) << groups;
+    EXPECT_EQ(groups[0]["sampleRate"], 48000.0);
+    EXPECT_EQ(groups[0]["verified"], 1);
+    EXPECT_EQ(groups[1]["sampleRate"], 44100.0);
+    EXPECT_EQ(groups[1]["verified"], 2);
+    const CliRun text = cli(changed);
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_NE(text.out.find("Statistics of 2 verified measurements at 44100 Hz, 256 samples "
+                            "(samples): min 544.00"),
+              std::string::npos)
+        << text.out;
+
+    const CliRun oneSize =
+        cli("--sweep --sweep-rates 48000 --sweep-sizes 256 --sim pace=freewheel");
+    EXPECT_NE(oneSize.out.find("No fit at 48000 Hz: it takes two buffer sizes verified, and 1 was"),
+              std::string::npos)
+        << oneSize.out;
 }
 
 // A measurement that cannot be made ends the run at once, in one line, and the report records

@@ -15,6 +15,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Raised whenever a key changes meaning or shape; 2: verdicts, statistics per setup.
+constexpr int kJsonSchemaVersion = 2;
+
 const char* kindName(RunKind kind) {
     switch (kind) {
     case RunKind::Single:
@@ -41,20 +44,25 @@ Json sensitivityDb(std::int32_t position) {
 }
 
 // What the correlation method adds: polarity (with a loop), confidence and the diagnoses.
-void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t sensitivity) {
+void addCorrelation(Json& json, const MeasurementResult& result) {
+    const CorrelationFindings& found = *result.correlation;
+    // Without a latency there is no loop to say more of.
+    const bool loop = found.loopFound && result.latencySamples;
     json["inputChannel"] = found.input;
-    if (found.loopFound) {
+    if (loop) {
         json["polarity"] = found.polarity;
     }
     json["confidence"] = found.confidence;
+    // Whether a loop was found is the verdict's to say.
     constexpr std::pair<Diagnosis, const char*> kNames[] = {
-        {Diagnosis::NoLoop, "noLoop"},     {Diagnosis::InvertedPolarity, "invertedPolarity"},
-        {Diagnosis::Ghost, "ghost"},       {Diagnosis::FloatingInput, "floatingInput"},
+        {Diagnosis::InvertedPolarity, "invertedPolarity"},
+        {Diagnosis::Ghost, "ghost"},
+        {Diagnosis::FloatingInput, "floatingInput"},
         {Diagnosis::Clipping, "clipping"},
     };
     Json diagnoses = Json::array();
     for (const auto& [diagnosis, name] : kNames) {
-        if (found.has(diagnosis)) {
+        if (found.has(diagnosis) && (loop || diagnosis == Diagnosis::FloatingInput)) {
             Json entry{{"kind", name}};
             if (diagnosis == Diagnosis::Ghost) {
                 entry["delaySamples"] = found.ghost->delaySamples;
@@ -63,18 +71,47 @@ void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t s
             diagnoses.push_back(std::move(entry));
         }
     }
-    if (const std::optional<double> shortBy = levelShortOfThreshold(found, sensitivity)) {
+    if (const std::optional<double> shortBy = levelShortOfThreshold(found, result.sensitivity);
+        shortBy && loop) {
         diagnoses.push_back({{"kind", "levelBelowThreshold"}, {"belowDb", *shortBy}});
     }
     json["diagnoses"] = std::move(diagnoses);
 }
 
+void addVerdict(Json& json, const MeasurementResult& result) {
+    json["verdict"] = verdictName(result.verdict.verdict);
+    Json reasons = Json::array();
+    for (const VerdictReason& reason : result.verdict.reasons) {
+        reasons.push_back({{"kind", reasonName(reason.kind)},
+                           {"value", reason.value},
+                           {"text", reasonText(reason, result)}});
+    }
+    json["reasons"] = std::move(reasons);
+}
+
+// The numbers to act on, for a verified result only: the recording offset, and for JACK the
+// systemic latencies.
+void addActions(Json& json, const MeasurementResult& result, bool jackPorts) {
+    const std::optional<double> offset = unreportedSamples(result);
+    if (!result.verdict.verified() || !offset) {
+        return;
+    }
+    json["recordingOffset"] = samplesAndMs(*offset, result.sampleRate);
+    if (jackPorts) {
+        const std::optional<JackSystemic> systemic = jackSystemic(result);
+        json["jackSystemic"] = systemic
+                                   ? Json{{"input", systemic->input}, {"output", systemic->output}}
+                                   : Json(nullptr);
+    }
+}
+
 } // namespace
 
-Json measurementJson(const MeasurementResult& result) {
+Json measurementJson(const MeasurementResult& result, bool jackPorts) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
               {"sensitivityDb", sensitivityDb(result.sensitivity)}};
+    addVerdict(json, result);
     json["latency"] = result.latencySamples
                           ? samplesAndMs(*result.latencySamples, result.sampleRate)
                           : Json(nullptr);
@@ -82,38 +119,49 @@ Json measurementJson(const MeasurementResult& result) {
                         {"output", result.reportedOutputLatency}};
     const std::optional<double> unreported = unreportedSamples(result);
     json["unreported"] = unreported ? samplesAndMs(*unreported, result.sampleRate) : Json(nullptr);
+    addActions(json, result, jackPorts);
     if (result.threshold) {
         json["inputChannel"] = result.threshold->input;
     }
     if (result.correlation) {
-        addCorrelation(json, *result.correlation, result.sensitivity);
+        addCorrelation(json, result);
     }
     return json;
 }
 
 namespace {
 
-Json summaryJson(const Summary& summary) {
-    return {{"min", summary.min},
-            {"median", summary.median},
-            {"max", summary.max},
-            {"mean", summary.mean},
-            {"standardDeviation", summary.standardDeviation}};
+Json summaryJson(const std::optional<Summary>& summary) {
+    if (!summary) {
+        return nullptr;
+    }
+    return {{"min", summary->min},
+            {"median", summary->median},
+            {"max", summary->max},
+            {"mean", summary->mean},
+            {"standardDeviation", summary->standardDeviation}};
 }
 
 } // namespace
 
 Json statisticsJson(const std::vector<MeasurementResult>& results) {
-    const std::optional<LatencyStatistics> stats = latencyStatistics(results);
-    return stats ? Json{{"runs", stats->runs},
-                        {"found", stats->found},
-                        {"samples", summaryJson(stats->samples)},
-                        {"ms", summaryJson(stats->ms)}}
-                 : Json(nullptr);
+    Json groups = Json::array();
+    for (const LatencyStatistics& group : latencyStatistics(results)) {
+        groups.push_back({{"sampleRate", group.sampleRate},
+                          {"bufferSize", group.bufferSize},
+                          {"runs", group.runs},
+                          {"verified", group.verified},
+                          {"doubtful", group.doubtful},
+                          {"noResult", group.noResult},
+                          {"samples", summaryJson(group.samples)},
+                          {"ms", summaryJson(group.ms)}});
+    }
+    return groups;
 }
 
 std::string jsonReport(const Report& report) {
-    Json json{{"program", "tarvelo-cli"},
+    Json json{{"schemaVersion", kJsonSchemaVersion},
+              {"program", "tarvelo-cli"},
               {"version", TARVELO_VERSION},
               {"driver", report.driver},
               {"kind", kindName(report.kind)},
@@ -122,7 +170,7 @@ std::string jsonReport(const Report& report) {
                              : Json(methodName(report.measurements.front().method))}};
     Json measurements = Json::array();
     for (const MeasurementResult& result : report.measurements) {
-        measurements.push_back(measurementJson(result));
+        measurements.push_back(measurementJson(result, report.jackPorts));
     }
     json["measurements"] = std::move(measurements);
     json["failure"] = report.failure ? Json{{"kind", report.failure->kind},
@@ -139,6 +187,13 @@ std::string jsonReport(const Report& report) {
                             {"perBuffer", fit.perBuffer},
                             {"points", fit.points}});
         }
+        for (const MissingFit& missing : ratesWithoutFit(report.measurements)) {
+            fits.push_back({{"sampleRate", missing.sampleRate},
+                            {"fixed", nullptr},
+                            {"perBuffer", nullptr},
+                            {"points", missing.verifiedSizes},
+                            {"why", "a fit takes two buffer sizes verified"}});
+        }
         json["fits"] = std::move(fits);
     } else {
         json["statistics"] = statisticsJson(report.measurements);
@@ -152,5 +207,6 @@ std::string jsonReport(const Report& report) {
         }
         json["states"] = std::move(states);
     }
+    json["xruns"] = report.xruns ? Json(*report.xruns) : Json(nullptr);
     return json.dump(2) + "\n";
 }
