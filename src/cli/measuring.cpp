@@ -122,14 +122,22 @@ std::optional<double> windowShorterThanTwoBuffers(const MeasurementResult& resul
 
 } // namespace
 
+void noticeDriverEvent(Run& run, const SessionEvent& event) {
+    run.console.notice(
+        event.kind == SessionEventKind::ResetRequest
+            ? "the driver asked for a reset"
+            : formatted("the driver changed its sample rate to %.0f Hz", event.sampleRate));
+}
+
+void recordProblem(Run& run, const MeasureProblem& problem) {
+    run.report.failure = failureOf(problem, run.session);
+    run.console.error(run.report.failure->message);
+}
+
 bool measureInto(Run& run) {
     const MeasureOutcome outcome =
-        measureOnce(run.session, run.events, kWaitLimits, [&run](const SessionEvent& event) {
-            run.console.notice(
-                event.kind == SessionEventKind::ResetRequest
-                    ? "the driver asked for a reset"
-                    : formatted("the driver changed its sample rate to %.0f Hz", event.sampleRate));
-        });
+        measureOnce(run.session, run.events, kWaitLimits,
+                    [&run](const SessionEvent& event) { noticeDriverEvent(run, event); });
     if (outcome.stopError != ASE_OK) {
         run.console.error("the driver could not stop its stream: " +
                           driverWords(outcome.stopMessage, outcome.stopError));
@@ -145,8 +153,7 @@ bool measureInto(Run& run) {
         }
         return true;
     }
-    run.report.failure = failureOf(*outcome.problem, run.session);
-    run.console.error(run.report.failure->message);
+    recordProblem(run, *outcome.problem);
     return false;
 }
 

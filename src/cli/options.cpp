@@ -85,6 +85,30 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                        "output")
             ->check(kFilePath);
     list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(output);
+    auto* reopen = app.add_option("--reopen", options.reopen,
+                                  "Measurements in a row, each on a stream started afresh, with "
+                                  "the latency states they fell into")
+                       ->check(CLI::Range(1, 1000))
+                       ->excludes(repeat)
+                       ->excludes(sweep);
+    app.add_flag("--reopen-driver", options.reopenDriver,
+                 "With --reopen: release the driver and open it again before each measurement")
+        ->needs(reopen);
+    auto* watch = app.add_flag("--watch", options.watch,
+                               "Measure again and again on one running stream, a line per reading "
+                               "as it comes, until Ctrl-C; then a summary")
+                      ->excludes(repeat)
+                      ->excludes(sweep)
+                      ->excludes(reopen)
+                      ->excludes(wav)
+                      ->excludes(plot)
+                      ->excludes(output);
+    app.add_option("--duration", options.duration,
+                   "End a watch after this many seconds of the stream's time (the driver's buffer "
+                   "switches: a freewheeling simulator runs faster than the clock)")
+        ->check(CLI::PositiveNumber)
+        ->needs(watch);
+    list->excludes(watch)->excludes(reopen);
     auto* quiet =
         app.add_flag("-q,--quiet", options.quiet, "No progress line; results and errors only");
     app.add_flag("-v,--verbose", options.verbose,

@@ -18,6 +18,10 @@ struct CliOptions {
     std::optional<std::string> sensitivity;
     int repeat = 1;
     std::string method = "threshold";
+    std::optional<int> reopen; // measurements, each on a stream opened afresh
+    bool reopenDriver = false; // and the driver too
+    bool watch = false;
+    std::optional<double> duration; // of a watch, in seconds of stream time; none: until Ctrl-C
     bool sweep = false;
     std::vector<double> sweepRates; // empty: every rate the driver offers
     std::vector<int> sweepSizes;    // empty: every size it offers at each rate

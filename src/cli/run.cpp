@@ -94,6 +94,9 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
         return status;
     }
 
+    if (options.watch) {
+        return watchLatency(run);
+    }
     int status = options.sweep ? measureSweep(run) : measureRepeatedly(run);
     if (status == kExitBadInput) {
         return status;

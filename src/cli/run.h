@@ -48,12 +48,19 @@ int runCli(const CliOptions& options);
 
 // The run modes. Each measures into run.report and returns the exit code of what stopped it
 // early (0 when nothing did); the verdicts of its measurements add theirs.
+// --repeat and --reopen: measurements in a row, each on a stream started afresh.
 int measureRepeatedly(Run& run);
 int measureSweep(Run& run);
+// --watch: readings on one running stream as they come, then a summary (cli/watch.h).
+int watchLatency(Run& run);
 
 // One measurement with the session's setup, into the report. False when it could not be made:
 // the run cannot go on, and the failure is recorded in the report and said on standard error.
 bool measureInto(Run& run);
+// What a driver asked for or did on the way (a reset, a new rate), said as a notice.
+void noticeDriverEvent(Run& run, const SessionEvent& event);
+// Why a measurement could not be made, into the report and said on standard error.
+void recordProblem(Run& run, const MeasureProblem& problem);
 // When a threshold measurement found nothing: one correlation measurement, and a line on why.
 // Once, after the files: it would replace the recording they show.
 void explainThresholdFailure(Run& run);

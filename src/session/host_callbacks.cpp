@@ -1,5 +1,6 @@
 #include "session/host_callbacks.h"
 
+#include "engine/dropout_watch.h"
 #include "session/callback_gate.h"
 #include "session/measurement_session.h"
 

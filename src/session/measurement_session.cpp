@@ -499,6 +499,11 @@ void MeasurementSession::onBufferSwitch(ASIOLong doubleBufferIndex) {
     }
 }
 
+void MeasurementSession::onDriverTrouble() {
+    m_troubleReports.fetch_add(1, std::memory_order_relaxed);
+    m_measurement.noteDriverTrouble();
+}
+
 void MeasurementSession::onSampleRateChange(ASIOSampleRate rate) {
     m_measurement.setSampleRate(rate);
     const SessionEvent event{.kind = SessionEventKind::RateChange, .sampleRate = rate};

@@ -15,9 +15,10 @@
 // calls the host callbacks (session/host_callbacks.h) on a thread of its choosing; they reach
 // the active session through the callback gate, feed the measurement, note the reset request and
 // post events, and never wait for the owner. What crosses threads is the measurement's (its
-// contract is in engine/measurement.h), the reset-pending flag, the switch counter, and the driver
-// pointer and channel array, which the owner changes only while no callback can be inside: before
-// it frees buffers or closes the driver it waits at the gate for callbacks in flight.
+// contract is in engine/measurement.h), the reset-pending flag, the switch and trouble counters,
+// and the driver pointer and channel array, which the owner changes only while no callback can be
+// inside: before it frees buffers or closes the driver it waits at the gate for callbacks in
+// flight.
 //
 // The owner never waits for itself. A driver may call back on the owner's thread from inside an
 // operation of the session (setSampleRate, controlPanel, createBuffers, ...); such a callback
@@ -148,6 +149,11 @@ public:
     const Measurement& measurement() const { return m_measurement; }
     // Buffer switches the driver has made since the session began, armed or not.
     std::int64_t switchesSeen() const { return m_switches.load(std::memory_order_relaxed); }
+    // Overloads and resyncs the driver reported since the session began (a JACK server's xruns),
+    // armed or not. Counted only: they do not make a result doubtful.
+    std::int64_t troubleReported() const {
+        return m_troubleReports.load(std::memory_order_relaxed);
+    }
 
     const std::vector<ASIOSampleRate>& rates() const { return m_rates; }
     std::vector<std::int32_t> bufferSizes() const;
@@ -181,7 +187,7 @@ private:
     void onBufferSwitch(ASIOLong doubleBufferIndex);
     void onSampleRateChange(ASIOSampleRate rate);
     void onResetRequest();
-    void onDriverTrouble() { m_measurement.noteDriverTrouble(); }
+    void onDriverTrouble();
     // What the driver says of this switch: its sample position and time stamp, or the host's
     // clock when it gives none. Real-time safe.
     SwitchClock switchClock() const;
@@ -241,6 +247,7 @@ private:
     std::size_t m_judgedUpTo = 0; // the recording endEarlyIfComplete last looked at
     Measurement m_measurement;
     std::atomic<std::int64_t> m_switches{0};
+    std::atomic<std::int64_t> m_troubleReports{0};
 
     bool m_explainFailures = false;
     std::string m_driverMessage;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -739,3 +740,145 @@ TEST_F(Cli, FilesAreWrittenThroughLinksAndNothingButARegularFileIsReplaced) {
 }
 
 } // namespace
+
+// A watch's output: one JSON object per reading, then its summary.
+struct Watched {
+    std::vector<Json> readings;
+    Json summary;
+};
+
+Watched watched(const std::string& out) {
+    Watched result;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        Json json = Json::parse(line);
+        if (json.contains("summary")) {
+            result.summary = json["summary"];
+        } else {
+            result.readings.push_back(std::move(json));
+        }
+    }
+    return result;
+}
+
+// Freewheeling, a minute of stream time takes a few seconds.
+TEST_F(Cli, AWatchFitsTheDriftBetweenTwoClocksWithinHalfAPartPerMillion) {
+    struct Case {
+        const char* method;
+        double ppm;
+    };
+    for (const Case& c : {Case{"threshold", 5}, Case{"correlation", -5}}) {
+        SCOPED_TRACE(c.method);
+        const CliRun run =
+            cli(std::string("--watch --duration 60 -q --format json --method ") + c.method +
+                " --sim pace=freewheel,delay=100,drift_ppm=" + std::to_string(c.ppm));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Watched watch = watched(run.out);
+        ASSERT_FALSE(watch.summary.is_null()) << run.out;
+        EXPECT_EQ(watch.summary["readings"], watch.readings.size());
+        EXPECT_GE(watch.summary["streamSeconds"].get<double>(), 60);
+        EXPECT_NEAR(watch.summary["drift"]["ppm"].get<double>(), c.ppm, 0.5);
+        // Flagged once, as it became clear, and never taken for a change of latency.
+        ASSERT_EQ(watch.summary["changes"].size(), 1u) << watch.summary.dump();
+        const std::string flag = watch.summary["changes"][0]["text"];
+        EXPECT_EQ(flag.rfind(c.ppm > 0 ? "drifting: +" : "drifting: -", 0), 0u) << flag;
+        double before = 0;
+        for (const Json& reading : watch.readings) {
+            EXPECT_GT(reading["streamSeconds"].get<double>(), before);
+            before = reading["streamSeconds"];
+        }
+    }
+}
+
+TEST_F(Cli, AWatchFlagsAJumpOrAResetInTheFirstReadingAfterIt) {
+    struct Case {
+        const char* sim;
+        const char* flag;
+    };
+    const Case cases[] = {
+        {"jump_at=0.5,jump_by=100", "latency changed: 544 -> 644 samples"},
+        {"delay=300,jump_at=0.5,jump_by=-250", "latency changed: 812 -> 562 samples"},
+        // Every stream asks for a reset 40 switches in, and falls into its open state anew.
+        {"reset_at=40,open_states=0@0.5/256@0.5,seed=3", "after a reset"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sim);
+        // In real time: freewheeling, the simulator may run past the jump before the first
+        // reading on a busy machine.
+        const CliRun run = cli(std::string("--watch --duration 1 -q --format json --sim ") + c.sim);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Watched watch = watched(run.out);
+        ASSERT_GE(watch.readings.size(), 5u);
+        std::optional<Json> latency;
+        Json resets = 0;
+        int flagged = 0;
+        for (const Json& reading : watch.readings) {
+            const Json& found = reading["measurement"]["latency"];
+            const bool verified = reading["verdict"] == "verified";
+            const bool moved = verified && latency && found["samples"] != *latency;
+            const bool reset = reading["resets"] != resets;
+            std::string flags;
+            for (const Json& flag : reading["flags"]) {
+                flags += flag.get<std::string>() + "; ";
+            }
+            if (moved || reset) {
+                ++flagged;
+                EXPECT_NE(flags.find(c.flag), std::string::npos) << reading.dump();
+            } else {
+                EXPECT_EQ(flags, "") << reading.dump();
+            }
+            latency = verified ? found["samples"] : latency;
+            resets = reading["resets"];
+        }
+        EXPECT_EQ(flagged, std::max(1, resets.get<int>())) << run.out;
+    }
+}
+
+std::string stateText(const Json& state) {
+    return std::to_string(state["latency"]["samples"].get<int>()) + " x " +
+           std::to_string(state["count"].get<int>());
+}
+
+TEST_F(Cli, ReopeningFindsEveryStateAStreamFallsIntoAndCountsThem) {
+    for (const char* reopen : {"--reopen 20", "--reopen 20 --reopen-driver"}) {
+        SCOPED_TRACE(reopen);
+        const std::string setup =
+            std::string(reopen) + " -q --sim pace=freewheel,open_states=0@0.7/256@0.3";
+        const CliRun json = cli(setup + " --format json");
+        ASSERT_EQ(json.exitCode, 0) << json.err;
+        const Json report = Json::parse(json.out);
+        std::map<double, int> counted;
+        for (const Json& measurement : report["measurements"]) {
+            ++counted[measurement["latency"]["samples"].get<double>()];
+        }
+        ASSERT_EQ(report["measurements"].size(), 20u);
+        ASSERT_EQ(report["states"].size(), 2u) << report["states"].dump();
+        std::set<double> states;
+        for (const Json& state : report["states"]) {
+            const double samples = state["latency"]["samples"];
+            states.insert(samples);
+            EXPECT_EQ(state["count"], counted[samples]) << samples;
+        }
+        EXPECT_EQ(states, (std::set<double>{544, 800}));
+        EXPECT_GT(report["states"][0]["count"], report["states"][1]["count"]);
+        // The text says the same.
+        const std::string line = lastLine(cli(setup).out);
+        EXPECT_EQ(line, "Across 20 stream starts, 2 states: " + stateText(report["states"][0]) +
+                            ", " + stateText(report["states"][1]) + "\n");
+    }
+}
+
+TEST_F(Cli, CtrlCEndsAWatchWithItsSummary) {
+    // In real time, for a second and a half.
+    const CliRun run = cli("--watch", "timeout --preserve-status -s INT 1.5 " TARVELO_CLI);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::istringstream lines(run.out);
+    int readings = 0;
+    for (std::string line; std::getline(lines, line) && line.rfind("Watch summary: ", 0) != 0;) {
+        ++readings;
+    }
+    EXPECT_GE(readings, 10) << run.out;
+    EXPECT_NE(run.out.find("Watch summary: " + std::to_string(readings) + " readings"),
+              std::string::npos)
+        << run.out;
+}

@@ -1,5 +1,6 @@
 #include "cli/report/json_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -25,6 +26,8 @@ const char* kindName(RunKind kind) {
         return "repeat";
     case RunKind::Sweep:
         return "sweep";
+    case RunKind::Reopen:
+        return "reopen";
     }
     return "unknown";
 }
@@ -102,6 +105,8 @@ void addActions(Json& json, const MeasurementResult& result, bool jackPorts) {
     }
 }
 
+} // namespace
+
 Json measurementJson(const MeasurementResult& result, bool jackPorts) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
@@ -124,6 +129,8 @@ Json measurementJson(const MeasurementResult& result, bool jackPorts) {
     return json;
 }
 
+namespace {
+
 Json summaryJson(const std::optional<Summary>& summary) {
     if (!summary) {
         return nullptr;
@@ -136,6 +143,21 @@ Json summaryJson(const std::optional<Summary>& summary) {
 }
 
 } // namespace
+
+Json statisticsJson(const std::vector<MeasurementResult>& results) {
+    Json groups = Json::array();
+    for (const LatencyStatistics& group : latencyStatistics(results)) {
+        groups.push_back({{"sampleRate", group.sampleRate},
+                          {"bufferSize", group.bufferSize},
+                          {"runs", group.runs},
+                          {"verified", group.verified},
+                          {"doubtful", group.doubtful},
+                          {"noResult", group.noResult},
+                          {"samples", summaryJson(group.samples)},
+                          {"ms", summaryJson(group.ms)}});
+    }
+    return groups;
+}
 
 std::string jsonReport(const Report& report) {
     Json json{{"schemaVersion", kJsonSchemaVersion},
@@ -174,18 +196,16 @@ std::string jsonReport(const Report& report) {
         }
         json["fits"] = std::move(fits);
     } else {
-        Json groups = Json::array();
-        for (const LatencyStatistics& group : latencyStatistics(report.measurements)) {
-            groups.push_back({{"sampleRate", group.sampleRate},
-                              {"bufferSize", group.bufferSize},
-                              {"runs", group.runs},
-                              {"verified", group.verified},
-                              {"doubtful", group.doubtful},
-                              {"noResult", group.noResult},
-                              {"samples", summaryJson(group.samples)},
-                              {"ms", summaryJson(group.ms)}});
+        json["statistics"] = statisticsJson(report.measurements);
+    }
+    if (report.kind == RunKind::Reopen) {
+        Json states = Json::array();
+        for (const LatencyState& state : latencyStates(report.measurements)) {
+            const double rate = report.measurements.front().sampleRate;
+            states.push_back(
+                {{"latency", samplesAndMs(state.samples, rate)}, {"count", state.count}});
         }
-        json["statistics"] = std::move(groups);
+        json["states"] = std::move(states);
     }
     json["xruns"] = report.xruns ? Json(*report.xruns) : Json(nullptr);
     return json.dump(2) + "\n";

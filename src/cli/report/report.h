@@ -13,6 +13,7 @@ enum class RunKind {
     Single, // one measurement
     Repeat, // several on one setup, with statistics
     Sweep,  // one per buffer size and rate, with a fit per rate
+    Reopen, // several, each on a stream started afresh, with statistics and the states found
 };
 
 // Why a run ended before it had made every measurement it was to make.

@@ -1,5 +1,6 @@
 #include "cli/report/text_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -11,31 +12,6 @@ std::string summaryLine(const std::string& of, const char* unit, const Summary& 
                      "standard deviation %.*f\n",
                      of.c_str(), unit, decimals, s.min, decimals, s.median, decimals, s.max,
                      decimals, s.mean, decimals, s.standardDeviation);
-}
-
-// The statistics of each setup; the setup is named when there are several.
-std::string statisticsText(const std::vector<MeasurementResult>& runs) {
-    const std::vector<LatencyStatistics> groups = latencyStatistics(runs);
-    std::string text;
-    for (const LatencyStatistics& group : groups) {
-        std::string of =
-            formatted("%zu verified measurement%s", group.verified, group.verified == 1 ? "" : "s");
-        if (groups.size() > 1) {
-            of += formatted(" at %.0f Hz, %d samples", group.sampleRate,
-                            static_cast<int>(group.bufferSize));
-        }
-        if (group.doubtful + group.noResult > 0) {
-            of += formatted(", leaving out %zu doubtful and %zu without a result", group.doubtful,
-                            group.noResult);
-        }
-        if (!group.samples) {
-            text += "No statistics of " + of + "\n";
-            continue;
-        }
-        text += summaryLine(of, "samples", *group.samples, 2);
-        text += summaryLine(of, "ms", *group.ms, 3);
-    }
-    return text;
 }
 
 // Each result, with the driver's latencies and the input once and again whenever they change.
@@ -94,6 +70,30 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
 
 } // namespace
 
+std::string statisticsText(const std::vector<MeasurementResult>& runs) {
+    const std::vector<LatencyStatistics> groups = latencyStatistics(runs);
+    std::string text;
+    for (const LatencyStatistics& group : groups) {
+        std::string of =
+            formatted("%zu verified measurement%s", group.verified, group.verified == 1 ? "" : "s");
+        if (groups.size() > 1) {
+            of += formatted(" at %.0f Hz, %d samples", group.sampleRate,
+                            static_cast<int>(group.bufferSize));
+        }
+        if (group.doubtful + group.noResult > 0) {
+            of += formatted(", leaving out %zu doubtful and %zu without a result", group.doubtful,
+                            group.noResult);
+        }
+        if (!group.samples) {
+            text += "No statistics of " + of + "\n";
+            continue;
+        }
+        text += summaryLine(of, "samples", *group.samples, 2);
+        text += summaryLine(of, "ms", *group.ms, 3);
+    }
+    return text;
+}
+
 std::string textReport(const Report& report) {
     std::string text;
     switch (report.kind) {
@@ -101,7 +101,14 @@ std::string textReport(const Report& report) {
         text = runsText(report);
         break;
     case RunKind::Repeat:
+    case RunKind::Reopen:
         text = runsText(report) + statisticsText(report.measurements);
+        if (report.kind == RunKind::Reopen && !report.measurements.empty()) {
+            text +=
+                formatted("Across %zu stream starts, ", report.measurements.size()) +
+                statesText(latencyStates(report.measurements), report.measurements.front().method) +
+                "\n";
+        }
         break;
     case RunKind::Sweep:
         text = sweepText(report.measurements);
