@@ -1,35 +1,42 @@
 #include "cli/options.h"
 
 #include "cli/driver_options.h"
+#include "cli/option_text.h"
 #include "cli/run.h"
 #include "tarvelo_version.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <map>
 
 std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     CLI::App app{"Measures the round-trip latency of an audio interface through its ASIO driver.",
                  "tarvelo-cli"};
+    app.formatter(std::make_shared<PlainHelp>());
     app.set_version_flag("--version", "tarvelo-cli " TARVELO_VERSION);
     auto* list =
         app.add_flag("-l,--list", options.listDrivers, "List the installed drivers and exit");
     app.add_option("-d,--driver", options.driver,
                    "Driver by name or by position in the list (default: " +
-                       std::string(kDefaultDriverName) + ")");
-    app.add_option("-r,--rate", options.sampleRate, "Sample rate in Hz, one the driver offers");
+                       std::string(kDefaultDriverName) + ")")
+        ->type_name("NAME|POSITION");
+    app.add_option("-r,--rate", options.sampleRate, "Sample rate in Hz, one the driver offers")
+        ->type_name("HZ");
     app.add_option("-b,--buffer-size", options.bufferSize,
-                   "Buffer size in samples, one the driver offers");
+                   "Buffer size in samples, one the driver offers")
+        ->type_name("SAMPLES");
     app.add_option("-s,--sensitivity", options.sensitivity,
-                   "Input sensitivity: -24, -18, -12 (default) or -6 dB");
+                   "Input sensitivity: -24, -18, -12 (default) or -6 dB")
+        ->type_name("DB");
     auto* repeat = app.add_option("-n,--repeat,--count", options.repeat,
                                   "Measurements in a row, with statistics (default 1)")
-                       ->check(CLI::Range(1, 1000));
+                       ->type_name("N")
+                       ->check(wholeNumberFrom(1, 1000));
     app.add_option("-m,--method", options.method,
                    "threshold (default: the dialog's pulse and threshold) or correlation (a "
                    "sweep, found between samples, with polarity, confidence and diagnoses)")
-        ->check(CLI::IsMember({"threshold", "correlation"}));
+        ->type_name("METHOD")
+        ->check(oneOf({"threshold", "correlation"}));
 
     // Reports.
     auto* sweep = app.add_flag("--sweep", options.sweep,
@@ -38,24 +45,27 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                       ->excludes("--rate")
                       ->excludes("--buffer-size");
     app.add_option("--sweep-rates", options.sweepRates, "The sweep's rates (default: all offered)")
+        ->type_name("HZ,...")
         ->delimiter(',')
         ->needs(sweep);
     app.add_option("--sweep-sizes", options.sweepSizes,
                    "The sweep's buffer sizes (default: all offered)")
+        ->type_name("SAMPLES,...")
         ->delimiter(',')
         ->needs(sweep);
     app.add_option("-f,--format", options.format, "Report format: text (default), json or csv")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, ReportFormat>{{"text", ReportFormat::Text},
-                                                {"json", ReportFormat::Json},
-                                                {"csv", ReportFormat::Csv}},
-            CLI::ignore_case));
+        ->type_name("FORMAT")
+        ->transform(oneOfMapped({{"text", std::to_string(static_cast<int>(ReportFormat::Text))},
+                                 {"json", std::to_string(static_cast<int>(ReportFormat::Json))},
+                                 {"csv", std::to_string(static_cast<int>(ReportFormat::Csv))}}));
     auto* wav = app.add_option("--wav", options.wavFile,
                                "Write the stimulus and every input of the (last) measurement to a "
                                "float WAV file")
+                    ->type_name("FILE")
                     ->excludes(sweep);
     auto* plot = app.add_option("--plot", options.plotFile,
-                                "Draw the input around the onset, or a sweep's latencies, as SVG");
+                                "Draw the input around the onset, or a sweep's latencies, as SVG")
+                     ->type_name("FILE");
     list->excludes(wav)->excludes(plot)->excludes(sweep);
     app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
     addDriverOptions(app, options.driverOptions, {wav, plot, sweep});
@@ -64,7 +74,7 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     } catch (const CLI::Success& e) { // --help or --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "tarvelo-cli: %s (see --help)\n", e.what());
+        std::fprintf(stderr, "tarvelo-cli: %s\n", describeParseError(app, e).c_str());
         return kExitBadInput;
     }
     return std::nullopt;

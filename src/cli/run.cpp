@@ -11,6 +11,10 @@
 
 namespace {
 
+constexpr char kNoDriverInstalled[] =
+    "no ASIO driver is installed: install your interface's driver (or the loopback simulator, "
+    "an option of Tarvelo's installer)";
+
 // The files the options name, checked before anything is opened or measured: empty, or why
 // not.
 std::string whyOutputFilesFail(const CliOptions& options) {
@@ -36,6 +40,10 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     Run run{options, console, session, events, {}};
 
     const std::vector<std::string> drivers = driverNames(catalog);
+    if (drivers.empty()) {
+        console.error(kNoDriverInstalled);
+        return options.listDrivers ? kExitMeasured : kExitNotMeasured;
+    }
     if (options.listDrivers) {
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             std::printf("%zu: %s\n", i, drivers[i].c_str());
@@ -49,7 +57,11 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
         }
-        console.error(why + "; installed: " + (valid.empty() ? "none" : valid));
+        if (!options.driver) {
+            why = std::string("no --driver given, and the default, ") + kDefaultDriverName +
+                  ", is not installed; choose one with --driver";
+        }
+        console.error(why + "; installed: " + valid);
         return kExitBadInput;
     }
     const std::string& name = drivers[static_cast<std::size_t>(index)];

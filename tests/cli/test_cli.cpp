@@ -404,11 +404,19 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         {"--jack-in system:capture_1", "tarvelo-cli: --jack-in applies to the JACK driver only\n"},
         {"--sensitivity 5",
          "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
-        {"--rate abc", ""},
-        {"--count 0", ""},
+        {"--rate abc", "tarvelo-cli: --rate: 'abc' is not a number (see --help)\n"},
+        {"--count 0", "tarvelo-cli: --repeat: '0' is not a whole number from 1 to 1000 (see "
+                      "--help)\n"},
         {"--sim delay=-5", ""},
-        {"--bogus", ""},
-        {"--format xml", ""},
+        {"--bogus", "tarvelo-cli: unknown option --bogus (see --help)\n"},
+        {"--buffersize 128",
+         "tarvelo-cli: unknown option --buffersize; did you mean --buffer-size?\n"},
+        {"--Jack-Chanels=3",
+         "tarvelo-cli: unknown option --Jack-Chanels; did you mean --jack-channels?\n"},
+        {"48000", "tarvelo-cli: unexpected argument '48000' (see --help)\n"},
+        {"--format xml",
+         "tarvelo-cli: --format: unknown value 'xml'; valid: text, json, csv (see --help)\n"},
+        {"--method Threshold --rate", "tarvelo-cli: --rate needs a value (see --help)\n"},
         {"--wav /no/such/folder/out.wav", ""},
         {"--plot " + file("x").parent_path().string(), ""}, // a folder
         {"--wav " + wav + " --plot " + wav, ""},
@@ -433,6 +441,16 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
             EXPECT_EQ(run.err, c.line);
         }
         EXPECT_TRUE(std::filesystem::is_empty(file("")));
+    }
+}
+
+// Help names each option's value as users write it, and nothing of the parser behind it.
+TEST_F(Cli, HelpShowsOptionValuesAsUsersWriteThem) {
+    const CliRun help = cli("--help");
+    ASSERT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--format FORMAT "), std::string::npos) << help.out;
+    for (const char* internal : {"ENUM", "TEXT", "INT", "FLOAT", "{", "->", "Excludes", "Needs"}) {
+        EXPECT_EQ(help.out.find(internal), std::string::npos) << internal << " in " << help.out;
     }
 }
 
