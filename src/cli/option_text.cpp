@@ -148,6 +148,17 @@ CLI::Validator wholeNumberFrom(long lowest, long highest) {
         "");
 }
 
+CLI::Validator fileNameEnding(const std::string& extension) {
+    return CLI::Validator(
+        [extension](std::string& given) {
+            if (lowered(given).ends_with(extension)) {
+                return std::string();
+            }
+            return "'" + given + "' does not end in " + extension + ", the one format written";
+        },
+        "");
+}
+
 std::string nearestOption(const std::string& typed, const std::vector<std::string>& known) {
     // A typo changes a letter or two (a quarter of a long name), not the word.
     std::size_t best = std::max<std::size_t>(2, typed.size() / 4) + 1;

@@ -23,6 +23,9 @@ CLI::Validator oneOf(const std::vector<std::string>& names);
 // A whole number from `lowest` to `highest`.
 CLI::Validator wholeNumberFrom(long lowest, long highest);
 
+// A file name ending in `extension` (".svg"), in any case: the one format written.
+CLI::Validator fileNameEnding(const std::string& extension);
+
 // The one line tarvelo-cli prints for a command line it cannot take, after its name.
 std::string describeParseError(const CLI::App& app, const CLI::ParseError& error);
 

@@ -62,10 +62,12 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                                "Write the stimulus and every input of the (last) measurement to a "
                                "float WAV file")
                     ->type_name("FILE")
+                    ->check(fileNameEnding(".wav"))
                     ->excludes(sweep);
     auto* plot = app.add_option("--plot", options.plotFile,
                                 "Draw the input around the onset, or a sweep's latencies, as SVG")
-                     ->type_name("FILE");
+                     ->type_name("FILE")
+                     ->check(fileNameEnding(".svg"));
     list->excludes(wav)->excludes(plot)->excludes(sweep);
     app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
     addDriverOptions(app, options.driverOptions, {wav, plot, sweep});

@@ -111,6 +111,19 @@ std::vector<std::string> svgValues(const std::filesystem::path& path, const char
     return values;
 }
 
+// The horizontal axis's value at `x` pixels, from its first and last tick labels.
+double onAxis(const std::filesystem::path& svg, double x) {
+    const std::vector<std::string> values = svgValues(svg, "//svg:text[@class='x-tick']");
+    const std::vector<std::string> at = svgValues(svg, "//svg:text[@class='x-tick']/@x");
+    EXPECT_GE(values.size(), 2u);
+    if (values.size() < 2 || at.size() != values.size()) {
+        return NAN;
+    }
+    const double v0 = std::stod(values.front()), v1 = std::stod(values.back());
+    const double x0 = std::stod(at.front()), x1 = std::stod(at.back());
+    return v0 + (x - x0) * (v1 - v0) / (x1 - x0);
+}
+
 struct Wav {
     SF_INFO info{};
     std::vector<std::vector<float>> channels;
@@ -322,11 +335,33 @@ TEST_F(Cli, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
                       measured["diagnoses"].end())
                 << measured;
         }
+        const std::string mark = std::string("//svg:*[@class='") + c.mark + "']";
         const std::vector<std::string> marks =
-            svgValues(file("plot.svg"),
-                      (std::string("//svg:*[@class='") + c.mark + "']/@data-sample").c_str());
+            svgValues(file("plot.svg"), (mark + "/@data-sample").c_str());
         ASSERT_EQ(marks.size(), 1u);
         EXPECT_NEAR(std::stod(marks[0]), measured["latency"]["samples"].get<double>(), 1e-6);
+        // Read off the axis, the mark stands where its figure says.
+        const std::vector<std::string> at = svgValues(file("plot.svg"), (mark + "/@x1").c_str());
+        ASSERT_EQ(at.size(), 1u);
+        EXPECT_NEAR(onAxis(file("plot.svg"), std::stod(at[0])), std::stod(marks[0]), 0.5);
+    }
+}
+
+// A plot with no latency on it says what the input did hear.
+TEST_F(Cli, APlotWithoutALatencySaysWhatTheInputHeard) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"gain=-30", "under the threshold: peak -36.0 dBFS, 24.0 dB below"},
+        {"cable=off", "nothing came back: the input stayed silent"},
+    };
+    for (const auto& [sim, said] : cases) {
+        SCOPED_TRACE(sim);
+        const CliRun run = cli(std::string("-q --plot ") + file("plot.svg").string() +
+                               " --sim pace=freewheel," + sim);
+        EXPECT_EQ(run.exitCode, 1);
+        const std::vector<std::string> legend =
+            svgValues(file("plot.svg"), "//svg:text[@class='legend']");
+        EXPECT_NE(std::find(legend.begin(), legend.end(), said), legend.end())
+            << ::testing::PrintToString(legend);
     }
 }
 
@@ -391,6 +426,8 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         std::string line; // empty: any one line
     };
     const std::string wav = file("out.wav").string();
+    const std::filesystem::path folderNamedSvg = file("").parent_path().parent_path() / "in.svg";
+    std::filesystem::create_directory(folderNamedSvg);
     const Case cases[] = {
         {"--driver 'No Such Driver'",
          "tarvelo-cli: unknown driver 'No Such Driver'; installed: 0 \"Tarvelo Loopback "
@@ -418,8 +455,11 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
          "tarvelo-cli: --format: unknown value 'xml'; valid: text, json, csv (see --help)\n"},
         {"--method Threshold --rate", "tarvelo-cli: --rate needs a value (see --help)\n"},
         {"--wav /no/such/folder/out.wav", ""},
-        {"--plot " + file("x").parent_path().string(), ""}, // a folder
-        {"--wav " + wav + " --plot " + wav, ""},
+        {"--plot " + folderNamedSvg.string(), ""},
+        {"--plot " + file("onset.png").string(),
+         "tarvelo-cli: --plot: '" + file("onset.png").string() +
+             "' does not end in .svg, the one format written (see --help)\n"},
+        {"--wav " + file("loop.flac").string(), ""},
         {"--sweep --repeat 2", ""},
         {"--sweep --rate 48000", ""},
         {"--sweep --buffer-size 64", ""},
@@ -427,7 +467,7 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         {"--sweep-sizes 64", ""},
         {"--sweep --sweep-sizes 64,100", ""},
         {"--sweep --sweep-rates 48000,12345", ""},
-        {"--list --plot " + wav, ""},
+        {"--list --plot " + file("out.svg").string(), ""},
         {"--sim-help --wav " + wav, ""},
     };
     for (const Case& c : cases) {
