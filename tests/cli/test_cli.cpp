@@ -373,6 +373,10 @@ TEST_F(Cli, QuietLeavesOnlyResultsAndErrors) {
     const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
     EXPECT_EQ(failed.err.rfind("tarvelo-cli: nothing came back", 0), 0u) << failed.err;
     EXPECT_EQ(count(failed.err, "\n"), 2) << "and why: " << failed.err;
+    // A driver that cannot measure at all says so, quiet or not.
+    const CliRun refused = cli("--quiet --sim pace=freewheel,inputs=0");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "tarvelo-cli: cannot measure: the driver has no input channel\n");
 
     // Resets are noticed, unless quiet.
     EXPECT_EQ(count(cli("--sim pace=freewheel,reset_at=1").err, "asked for a reset\n"), 3);
