@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <regex>
 
 namespace {
 
@@ -177,14 +176,18 @@ std::string describeParseError(const CLI::App& app, const CLI::ParseError& error
     if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
         return unexpectedArguments(app);
     }
-    std::smatch parts;
-    if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr &&
-        std::regex_match(what, parts, std::regex("Could not convert: (\\S+) = (.*)"))) {
-        return parts[1].str() + ": '" + parts[2].str() + "' is not a number" + kSeeHelp;
+    // CLI11's own words: "Could not convert: --rate = abc", "--rate: 1 required FLOAT missing".
+    const std::string convert = "Could not convert: ";
+    const std::size_t equals = what.find(" = ");
+    if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr && what.starts_with(convert) &&
+        equals != std::string::npos) {
+        return what.substr(convert.size(), equals - convert.size()) + ": '" +
+               what.substr(equals + 3) + "' is not a number" + kSeeHelp;
     }
+    const std::size_t colon = what.find(": ");
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr &&
-        std::regex_match(what, parts, std::regex("(\\S+): \\d+ required .* missing"))) {
-        return parts[1].str() + " needs a value" + kSeeHelp;
+        what.ends_with(" missing") && colon != std::string::npos) {
+        return what.substr(0, colon) + " needs a value" + kSeeHelp;
     }
     return what + kSeeHelp;
 }
