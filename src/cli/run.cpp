@@ -14,8 +14,12 @@
 
 namespace {
 
+constexpr char kNoDriverInstalled[] =
+    "no ASIO driver is installed: install your interface's driver (or the loopback simulator, "
+    "an option of Tarvelo's installer)";
+
 // The files the options name, checked before anything is opened or measured: empty, or why
-// not.
+// not. (--wav and --plot never name the same file: each takes only its own extension.)
 std::string whyOutputFilesFail(const CliOptions& options) {
     const std::pair<const char*, const std::string*> files[] = {{"--output", &options.outputFile},
                                                                 {"--wav", &options.wavFile},
@@ -65,6 +69,10 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     Run run{options, console, session, events, hooks, {}};
 
     const std::vector<std::string> drivers = driverNames(catalog);
+    if (drivers.empty()) {
+        console.error(kNoDriverInstalled);
+        return options.listDrivers ? kExitMeasured : kExitNotMeasured;
+    }
     if (options.listDrivers) {
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             std::printf("%zu: %s\n", i, drivers[i].c_str());
@@ -78,7 +86,11 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
         }
-        console.error(why + "; installed: " + (valid.empty() ? "none" : valid));
+        if (!options.driver) {
+            why = std::string("no --driver given, and the default, ") + kDefaultDriverName +
+                  ", is not installed; choose one with --driver";
+        }
+        console.error(why + "; installed: " + valid);
         return kExitBadInput;
     }
     const std::string& name = drivers[static_cast<std::size_t>(index)];

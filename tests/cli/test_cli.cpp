@@ -156,6 +156,19 @@ std::vector<std::string> svgValues(const std::filesystem::path& path, const char
     return values;
 }
 
+// The horizontal axis's value at `x` pixels, from its first and last tick labels.
+double onAxis(const std::filesystem::path& svg, double x) {
+    const std::vector<std::string> values = svgValues(svg, "//svg:text[@class='x-tick']");
+    const std::vector<std::string> at = svgValues(svg, "//svg:text[@class='x-tick']/@x");
+    EXPECT_GE(values.size(), 2u);
+    if (values.size() < 2 || at.size() != values.size()) {
+        return NAN;
+    }
+    const double v0 = std::stod(values.front()), v1 = std::stod(values.back());
+    const double x0 = std::stod(at.front()), x1 = std::stod(at.back());
+    return v0 + (x - x0) * (v1 - v0) / (x1 - x0);
+}
+
 struct Wav {
     SF_INFO info{};
     std::vector<std::vector<float>> channels;
@@ -385,11 +398,33 @@ TEST_F(Cli, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
                       measured["diagnoses"].end())
                 << measured;
         }
+        const std::string mark = std::string("//svg:*[@class='") + c.mark + "']";
         const std::vector<std::string> marks =
-            svgValues(file("plot.svg"),
-                      (std::string("//svg:*[@class='") + c.mark + "']/@data-sample").c_str());
+            svgValues(file("plot.svg"), (mark + "/@data-sample").c_str());
         ASSERT_EQ(marks.size(), 1u);
         EXPECT_NEAR(std::stod(marks[0]), measured["latency"]["samples"].get<double>(), 1e-6);
+        // Read off the axis, the mark stands where its figure says.
+        const std::vector<std::string> at = svgValues(file("plot.svg"), (mark + "/@x1").c_str());
+        ASSERT_EQ(at.size(), 1u);
+        EXPECT_NEAR(onAxis(file("plot.svg"), std::stod(at[0])), std::stod(marks[0]), 0.5);
+    }
+}
+
+// A plot with no latency on it says what the input did hear.
+TEST_F(Cli, APlotWithoutALatencySaysWhatTheInputHeard) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"gain=-30", "under the threshold: peak -36.0 dBFS, 24.0 dB below"},
+        {"cable=off", "nothing came back: the input stayed silent"},
+    };
+    for (const auto& [sim, said] : cases) {
+        SCOPED_TRACE(sim);
+        const CliRun run = cli(std::string("-q --plot ") + file("plot.svg").string() +
+                               " --sim pace=freewheel," + sim);
+        EXPECT_EQ(run.exitCode, 1);
+        const std::vector<std::string> legend =
+            svgValues(file("plot.svg"), "//svg:text[@class='legend']");
+        EXPECT_NE(std::find(legend.begin(), legend.end(), said), legend.end())
+            << ::testing::PrintToString(legend);
     }
 }
 
@@ -404,6 +439,10 @@ TEST_F(Cli, TheReportGoesToStandardOutputOrItsFileAndStandardErrorHoldsOnlyWhatW
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_EQ(failed.out.rfind("No result: nothing came back", 0), 0u) << failed.out;
     EXPECT_EQ(count(failed.err, "\n"), 1) << failed.err;
+    // A driver that cannot measure at all says so, quiet or not.
+    const CliRun refused = cli("--quiet --sim pace=freewheel,inputs=0");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "tarvelo-cli: cannot measure: the driver has no input channel\n");
 
     // Resets are noticed when verbose only; an error is said either way.
     for (const auto& [flags, notices] : {std::pair{"", 0}, {"--verbose", 3}, {"--quiet", 0}}) {
@@ -573,6 +612,8 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         std::string line; // empty: any one line
     };
     const std::string wav = file("out.wav").string();
+    const std::filesystem::path folderNamedSvg = file("").parent_path().parent_path() / "in.svg";
+    std::filesystem::create_directory(folderNamedSvg);
     const Case cases[] = {
         {"--driver 'No Such Driver'",
          "tarvelo-cli: unknown driver 'No Such Driver'; installed: 0 \"Tarvelo Loopback "
@@ -586,14 +627,25 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         {"--jack-in system:capture_1", "tarvelo-cli: --jack-in applies to the JACK driver only\n"},
         {"--sensitivity 5",
          "tarvelo-cli: unknown sensitivity '5'; valid: -24, -18, -12, -6 (dB)\n"},
-        {"--rate abc", ""},
-        {"--count 0", ""},
+        {"--rate abc", "tarvelo-cli: --rate: 'abc' is not a number (see --help)\n"},
+        {"--count 0", "tarvelo-cli: --repeat: '0' is not a whole number from 1 to 1000 (see "
+                      "--help)\n"},
         {"--sim delay=-5", ""},
-        {"--bogus", ""},
-        {"--format xml", ""},
+        {"--bogus", "tarvelo-cli: unknown option --bogus (see --help)\n"},
+        {"--buffersize 128",
+         "tarvelo-cli: unknown option --buffersize; did you mean --buffer-size?\n"},
+        {"--Jack-Chanels=3",
+         "tarvelo-cli: unknown option --Jack-Chanels; did you mean --jack-channels?\n"},
+        {"48000", "tarvelo-cli: unexpected argument '48000' (see --help)\n"},
+        {"--format xml",
+         "tarvelo-cli: --format: unknown value 'xml'; valid: text, json, csv (see --help)\n"},
+        {"--method Threshold --rate", "tarvelo-cli: --rate needs a value (see --help)\n"},
         {"--wav /no/such/folder/out.wav", ""},
-        {"--plot " + file("x").parent_path().string(), ""}, // a folder
-        {"--wav " + wav + " --plot " + wav, ""},
+        {"--plot " + folderNamedSvg.string(), ""},
+        {"--plot " + file("onset.png").string(),
+         "tarvelo-cli: --plot: '" + file("onset.png").string() +
+             "' does not end in .svg, the one format written (see --help)\n"},
+        {"--wav " + file("loop.flac").string(), ""},
         {"--sweep --repeat 2", ""},
         {"--sweep --rate 48000", ""},
         {"--sweep --buffer-size 64", ""},
@@ -601,7 +653,7 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         {"--sweep-sizes 64", ""},
         {"--sweep --sweep-sizes 64,100", ""},
         {"--sweep --sweep-rates 48000,12345", ""},
-        {"--list --plot " + wav, ""},
+        {"--list --plot " + file("out.svg").string(), ""},
         {"--sim-help --wav " + wav, ""},
     };
     for (const Case& c : cases) {
@@ -737,6 +789,16 @@ TEST_F(Cli, FilesAreWrittenThroughLinksAndNothingButARegularFileIsReplaced) {
     EXPECT_EQ(toOutput.exitCode, 0) << toOutput.err;
     EXPECT_NE(toOutput.out.find("Measurement results: "), std::string::npos);
     EXPECT_NE(toOutput.out.find("<svg"), std::string::npos);
+}
+
+// Help names each option's value as users write it, and nothing of the parser behind it.
+TEST_F(Cli, HelpShowsOptionValuesAsUsersWriteThem) {
+    const CliRun help = cli("--help");
+    ASSERT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--format FORMAT "), std::string::npos) << help.out;
+    for (const char* internal : {"ENUM", "TEXT", "INT", "FLOAT", "{", "->", "Excludes", "Needs"}) {
+        EXPECT_EQ(help.out.find(internal), std::string::npos) << internal << " in " << help.out;
+    }
 }
 
 } // namespace
