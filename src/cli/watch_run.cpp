@@ -102,11 +102,21 @@ private:
     bool takeReset();
     // Adds the switches since it was last taken to the stream time.
     void advanceStreamTime(std::int32_t bufferSize, double sampleRate);
-    // Periods lost during a reading, whether the driver said so or its sample positions show it
-    // (a driver tells a host of overloads only when the host says it takes that message).
+    // Periods lost since the last reading, as the driver counts them (a JACK server's xruns),
+    // says them, or its sample positions show them during the reading (a driver tells a host of
+    // overloads only when the host says it takes that message).
     void countXruns(const MeasurementResult& result) {
-        const std::int64_t reported = m_session.troubleReported() - m_troubleSeen;
+        std::int64_t reported = m_session.troubleReported() - m_troubleSeen;
         m_troubleSeen += reported;
+        if (m_run.hooks.afterResult) {
+            // Counted since the stream started.
+            if (const std::optional<std::uint64_t> counted =
+                    m_run.hooks.afterResult(m_session.driver()).xruns) {
+                const auto sinceStart = static_cast<std::int64_t>(*counted);
+                reported = std::max(reported, sinceStart - m_driverXrunsSeen);
+                m_driverXrunsSeen = sinceStart;
+            }
+        }
         std::int64_t seen = 0;
         for (const VerdictReason& reason : result.verdict.reasons) {
             if (reason.kind == VerdictReason::Dropout) {
@@ -134,11 +144,13 @@ private:
     double m_seconds = 0;
     std::int64_t m_troubleSeen = m_session.troubleReported();
     std::int64_t m_xruns = 0;
+    std::int64_t m_driverXrunsSeen = 0; // of the driver's count since the stream started
     int m_resets = 0;
     int m_resetsInARow = 0;
 };
 
 bool Watcher::startStream() {
+    m_driverXrunsSeen = 0;
     if (const ASIOError error = m_session.prepare(); error != ASE_OK) {
         return m_session.resetPending() != 0 || fail({.kind = MeasureProblem::BuffersRefused,
                                                       .error = error,
