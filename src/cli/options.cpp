@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -17,7 +18,7 @@ const CLI::Validator kFilePath(
     [](const std::string& path) {
         return path.empty() ? std::string("an empty path names no file") : std::string();
     },
-    "PATH");
+    "");
 
 } // namespace
 
@@ -122,7 +123,15 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                    "End a watch after this many seconds of the stream's time (the driver's buffer "
                    "switches: a freewheeling simulator runs faster than the clock)")
         ->type_name("SECONDS")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](const std::string& seconds) {
+                char* end = nullptr;
+                const double value = std::strtod(seconds.c_str(), &end);
+                return *end == '\0' && value > 0 && value < 1e9
+                           ? std::string()
+                           : "'" + seconds + "' is not a number of seconds above 0";
+            },
+            ""))
         ->needs(watch);
     list->excludes(watch)->excludes(reopen);
     auto* quiet =
