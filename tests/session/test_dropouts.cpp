@@ -23,10 +23,12 @@ TEST_F(SimSession, ARunThatLostOrRepeatedPeriodsIsDoubtfulForEitherMethod) {
         const char* text; // the dropout comes well after arming and before the run can end
     };
     const Case cases[] = {
-        {false, "delay=2000,dropout_at=5,dropout_kind=lost"},
-        {false, "delay=2000,dropout_at=5,dropout_kind=repeated,dropout_periods=2"},
-        {true, "dropout_at=12,dropout_kind=lost"},
-        {true, "dropout_at=12,dropout_kind=repeated"},
+        // Long loops, so that a host slowed down (by a sanitizer, a busy machine) still arms well
+        // before the dropout.
+        {false, "delay=20000,dropout_at=30,dropout_kind=lost"},
+        {false, "delay=20000,dropout_at=30,dropout_kind=repeated,dropout_periods=2"},
+        {true, "delay=4000,dropout_at=25,dropout_kind=lost"},
+        {true, "delay=4000,dropout_at=25,dropout_kind=repeated"},
         {false, "delay=2000"},
         {true, "delay=32"},
     };
