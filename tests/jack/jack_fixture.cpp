@@ -98,9 +98,8 @@ bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) 
     return true;
 }
 
-bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds limit,
-                          bool onError) const {
-    return within(limit, [&] { return (onError ? err() : out()).find(text) != std::string::npos; });
+bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
+    return within(limit, [&] { return out().find(text) != std::string::npos; });
 }
 
 std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
