@@ -179,7 +179,6 @@ struct Host {
     static inline std::atomic<long> switches{0};
     static inline std::atomic<long> heardAt{-1}; // frames from leaving to coming back
     static inline std::atomic<float> heard{0};   // the sample that came back
-    static inline std::atomic<int> resets{0};
     static inline std::atomic<int> overloads{0};
     static inline std::atomic<int> askedForOverload{0};
     static inline std::atomic<bool> stallOnce{false};
@@ -201,7 +200,6 @@ struct Host {
         }
     }
     static ASIOLong message(ASIOLong selector, ASIOLong value, void*, double*) {
-        resets += selector == kAsioResetRequest ? 1 : 0;
         overloads += selector == kAsioOverload ? 1 : 0;
         askedForOverload += selector == kAsioSelectorSupported && value == kAsioOverload ? 1 : 0;
         return selector == kAsioSelectorSupported ? value == kAsioOverload : 1;
@@ -212,7 +210,6 @@ struct Host {
 JackDriver* drivenInALoop() {
     Host::switches = 0;
     Host::heardAt = -1;
-    Host::resets = 0;
     Host::overloads = 0;
     Host::askedForOverload = 0;
     JackSettings settings;
@@ -246,7 +243,6 @@ TEST(JackDriver, WhateverEndsARunTheHostHearsOfItAndTheDriverEndsWithinTheBound)
         bool afterStop = false; // as the host ends the driver
         bool frozen = false;
     };
-    const auto reset = [](JackDriver&) { return Host::resets > 0; };
     const Case cases[] = {
         // The pulse comes back whole one period later, as JACK delivers a self-connection.
         {"a plain run", [](JackServer&) {},
@@ -256,9 +252,7 @@ TEST(JackDriver, WhateverEndsARunTheHostHearsOfItAndTheDriverEndsWithinTheBound)
          [](JackDriver& d) {
              return Host::overloads > 0 && Host::askedForOverload == 1 && d.xrunCount() > 0;
          }},
-        {"server killed", killServer, reset},
         {"server killed as the driver ends", killServer, {}, true},
-        {"server frozen", freezeServer, reset, false, true},
         {"server frozen as the driver ends", freezeServer, {}, true, true},
     };
     std::thread([] {}).join(); // ThreadSanitizer starts a thread of its own with the first one
