@@ -224,11 +224,7 @@ std::optional<double> latestJackDelayReading(const std::string& output) {
         if (frames == std::string::npos) {
             continue;
         }
-        std::string number = line.substr(0, frames);
-        if (const std::size_t inverted = number.find("Inv"); inverted != std::string::npos) {
-            number.erase(0, inverted + 3);
-        }
-        latest = std::strtod(number.c_str(), nullptr);
+        latest = std::strtod(line.substr(0, frames).c_str(), nullptr);
     }
     return latest;
 }

@@ -109,5 +109,6 @@ long numberAfter(const std::string& text, const std::string& label);
 inline long measuredSamples(const std::string& cliOutput) {
     return numberAfter(cliOutput, "Measurement results: ");
 }
-// jack_delay's latest reading in frames; nothing before the first.
+// jack_delay's latest reading in frames, of a loop that keeps its polarity; nothing before the
+// first.
 std::optional<double> latestJackDelayReading(const std::string& output);

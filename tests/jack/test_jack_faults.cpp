@@ -102,10 +102,6 @@ struct Fault {
 
 const Fault kFaults[] = {
     {"server killed in a sweep", {"--sweep"}, killServer, "[jack] the JACK server shut down"},
-    {"server frozen in a repeat",
-     {"--repeat", "3"},
-     freezeServer,
-     "[jack] the JACK server stopped"},
     {"server frozen in a sweep", {"--sweep"}, freezeServer, "[jack] the JACK server stopped"},
     {"period changed",
      {},
