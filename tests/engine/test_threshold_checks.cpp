@@ -19,11 +19,6 @@
 
 namespace {
 
-// Whether a buffer half holds only zero bytes: silence in every format.
-bool silent(const std::vector<std::uint8_t>& half) {
-    return std::all_of(half.begin(), half.end(), [](std::uint8_t b) { return b == 0; });
-}
-
 using Signal = std::function<double(std::int64_t)>;
 using Rng = std::mt19937;
 
@@ -79,16 +74,6 @@ struct Hostile {
 };
 
 const Hostile kHostile[] = {
-    {"clean loop, 64", 64, 2,
-     [](const HandLoop& l, Rng&) -> Signal {
-         return [&](std::int64_t t) { return l.sent(t - 160); };
-     },
-     160, Verdict::Verified},
-    {"clean loop, 2048", 2048, 2,
-     [](const HandLoop& l, Rng&) -> Signal {
-         return [&](std::int64_t t) { return l.sent(t - 4128); };
-     },
-     4128, Verdict::Verified},
     {"quiet noise and DC", 256, 0,
      [](const HandLoop& l, Rng& rng) -> Signal {
          return [&](std::int64_t t) { return l.sent(t - 544) + 0.001 + uniform(rng, 1e-4); };
@@ -225,7 +210,7 @@ TEST(ThresholdVerdict, APulseFoundAtTheSecondSwitchIsSilencedAsAnyOther) {
     const MeasurementResult result = loop.measure();
     EXPECT_EQ(result.latencySamples, 256);
     EXPECT_TRUE(result.verdict.verified());
-    EXPECT_TRUE(std::all_of(loop.memory.begin() + 2, loop.memory.end(), silent));
+    EXPECT_TRUE(loop.outputSilent());
 }
 
 TEST(DropoutWatch, LostOrRepeatedPeriodsMakeAResultDoubtful) {
@@ -240,8 +225,6 @@ TEST(DropoutWatch, LostOrRepeatedPeriodsMakeAResultDoubtful) {
     };
     const Case cases[] = {
         {"nothing amiss", HandLoop::Tells::Position, [](HandLoop&) {}, true, 1064, 0},
-        {"a period lost", HandLoop::Tells::Position, [](HandLoop& l) { l.losePeriod(); }, false,
-         808, 1},
         {"a period repeated", HandLoop::Tells::Position, [](HandLoop& l) { l.repeatPeriod(); },
          false, 1320, 1},
         {"two periods lost, only times told", HandLoop::Tells::Time,
@@ -250,8 +233,6 @@ TEST(DropoutWatch, LostOrRepeatedPeriodsMakeAResultDoubtful) {
              l.losePeriod();
          },
          false, 552, 2},
-        {"an overload reported", HandLoop::Tells::Nothing,
-         [](HandLoop& l) { l.measurement.noteDriverTrouble(); }, false, 1064, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -335,11 +316,7 @@ TEST(QuietStart, TheRunWaitsSilentlyForQuietInputsAndEndsWhenTheyNeverAre) {
     loop.heard = [&](std::int64_t t) {
         return (t < 4800 ? uniform(rng, 0.3) : 0) + 0.1 + loop.sent(t - 544);
     };
-    for (int half = 0; half < 2; ++half) { // what the outputs held before: never played
-        for (std::int32_t j = 0; j < loop.frames; ++j) {
-            writeNormalised(loop.stream.output(0, half), j, 0.3, loop.layout);
-        }
-    }
+    loop.fillOutput(0.3); // never played
     MeasurementResult result = loop.measure();
     EXPECT_EQ(result.latencySamples, 544);
     EXPECT_TRUE(result.verdict.verified());
