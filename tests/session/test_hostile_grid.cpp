@@ -56,7 +56,7 @@ int uniform(Draw& draw, int low, int high) {
 }
 
 GridCase plain(const Stream& stream, const std::string& faults) {
-    return {stream.text() + "," + faults, {stream.roundTrip(stream.delay)}};
+    return {stream.text() + (faults.empty() ? "" : "," + faults), {stream.roundTrip(stream.delay)}};
 }
 
 // A second path from -200 to +200 samples around the loop, at a level in [low, high] dB.
@@ -98,18 +98,17 @@ const Family kFamilies[] = {
     {"ghost weaker", [](Draw& d) { return ghost(d, -60, -3); }},
     {"ghost equal", [](Draw& d) { return ghost(d, 0, 0); }},
     {"ghost stronger", [](Draw& d) { return ghost(d, 1, 10); }},
+    // Round trips around the end of a second, the window of both methods.
     {"long loop",
      [](Draw& d) {
-         // Round trips around the end of a second, the window of both methods.
-         const Stream stream{48000, 256, 46500 + uniform(d, 0, 2500)};
-         const double roundTrip = stream.roundTrip(stream.delay);
-         return GridCase{stream.text(), {roundTrip}};
+         return plain({48000, 256, 46500 + uniform(d, 0, 2500)}, "");
      }},
     {"drift",
      [](Draw& d) {
-         GridCase setup = plain(drawStream(d), "");
-         setup.driftPpm = uniform(d, -20, 20);
-         setup.text += "drift_ppm=" + std::to_string(static_cast<int>(setup.driftPpm));
+         const Stream stream = drawStream(d);
+         const int ppm = uniform(d, -20, 20);
+         GridCase setup = plain(stream, "drift_ppm=" + std::to_string(ppm));
+         setup.driftPpm = ppm;
          return setup;
      }},
     {"ac coupling",
