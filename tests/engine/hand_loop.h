@@ -70,11 +70,6 @@ struct HandLoop {
         played.resize(played.size() + static_cast<std::size_t>(frames), 0.0f);
         ++switches;
     }
-    // A period the driver hands over twice: the host is called again for the one just past.
-    void repeatPeriod() {
-        --switches;
-        played.resize(played.size() - static_cast<std::size_t>(frames));
-    }
     // Output 0 holding `value` in both halves, as a driver may hand it over before a run.
     void fillOutput(double value) {
         for (int half = 0; half < 2; ++half) {

@@ -14,12 +14,7 @@ class CorrelationMeasurement : public SimSession {
 protected:
     // One measurement with the correlation method over `text` settings.
     MeasurementResult measureWith(const std::string& text) {
-        std::string error;
-        settings = SimSettings{};
-        settings.pacing = SimPacing::Freewheel;
-        EXPECT_TRUE(parseSimSettings(text, settings, &error)) << error;
-        open();
-        session->measurement().setMethod(std::make_unique<CorrelationMethod>());
+        openWith(text, true);
         const MeasureOutcome outcome = measure();
         EXPECT_TRUE(outcome.result);
         return outcome.result.value_or(MeasurementResult{});

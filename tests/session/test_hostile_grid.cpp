@@ -5,7 +5,6 @@
 // would have given the same verified number. A few seeds per family run always; every seed runs
 // with TARVELO_FULL_GRID=1, and the counts per family are printed.
 
-#include "engine/correlation_method.h"
 #include "session/session_fixture.h"
 
 #include <cmath>
@@ -147,16 +146,6 @@ struct Counts {
 
 class HostileGrid : public SimSession {
 protected:
-    MeasureOutcome measureWith(const GridCase& setup, bool correlation) {
-        settings = SimSettings{};
-        simulate(std::string(setup.realTime ? "pace=realtime," : "pace=freewheel,") + setup.text);
-        open();
-        if (correlation) {
-            session->measurement().setMethod(std::make_unique<CorrelationMethod>());
-        }
-        return measure();
-    }
-
     // The verified latency is one of the setup's truths.
     void expectTruth(const GridCase& setup, const MeasurementResult& result, bool correlation) {
         // Drift moves the loop by its rate over the stream so far.
@@ -202,7 +191,8 @@ protected:
                 for (const bool correlation : {false, true}) {
                     SCOPED_TRACE(std::string(family.name) + ", seed " + std::to_string(seed) +
                                  (correlation ? ", correlation: " : ", threshold: ") + setup.text);
-                    const MeasureOutcome outcome = measureWith(setup, correlation);
+                    openWith((setup.realTime ? "pace=realtime," : "") + setup.text, correlation);
+                    const MeasureOutcome outcome = measure();
                     ASSERT_TRUE(outcome.result) << outcome.problem->driverMessage;
                     const MeasurementResult& result = *outcome.result;
                     Counts& count =
