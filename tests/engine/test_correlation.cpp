@@ -1,8 +1,5 @@
-// The correlation analysis on synthetic recordings with known answers: the stimulus through a
-// band-limited fractional delay (with and without a converter's linear-phase low-pass), at loop
-// gains from 0 to -80 dB under noise, inverted, with second paths, slips of the timeline,
-// echoes of the other sweep, clipping, loops near and past the end of the window, and prefixes
-// of a recording that is still growing.
+// The correlation analysis on synthetic recordings with known answers: clean and quiet loops,
+// second paths, slips of the timeline, echoes, clipping, and prefixes of a growing recording.
 
 #include "engine/correlation.h"
 #include "engine/sample_format.h"
@@ -330,11 +327,8 @@ std::vector<HostileCase> hostileCases() {
 INSTANTIATE_TEST_SUITE_P(Families, Hostile, ::testing::ValuesIn(hostileCases()),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A recording read while it grows never vouches for more than the whole one: a prefix is
-// verified only once it has watched every round trip searched, and then it says what the whole
-// recording says. A loud clean loop is verified before the whole stimulus could have come back
-// from the longest round trip; a stronger path arriving just within it, after the loop, keeps
-// every prefix doubtful, even those that hold only its head.
+// A prefix of a growing recording is verified only once it has watched every round trip searched,
+// and then says what the whole says; a stronger path arriving late keeps every prefix doubtful.
 TEST(Prefix, VerifiedOnlyOnceEveryRoundTripSearchedHasBeenWatched) {
     Scene clean = withPaths({{kLoop, -3}});
     const std::size_t whole =

@@ -196,8 +196,7 @@ TEST(SimSignal, ACoupledInputLetsALongPulseSagWithItsTimeConstant) {
 }
 
 // A sine at a twentieth of the rate through a delay that moves: every sample is where the delay
-// says, within the filters' accuracy, for the whole run (a minute of drift, slips and jumps
-// included).
+// says, within the filters' accuracy, for a whole run of drift, slips or jumps.
 TEST(SimSignal, DriftJumpsAndFractionalDelaysMoveTheSignalSampleBySample) {
     constexpr ASIOLong kFrames = 1024;
     constexpr double kCycle = 0.05; // per sample
