@@ -1,5 +1,5 @@
 // The correlation analysis on synthetic recordings with known answers: clean and quiet loops,
-// second paths, slips of the timeline, echoes, clipping, and prefixes of a growing recording.
+// second paths, slips of the timeline, clipping, and prefixes of a growing recording.
 
 #include "engine/correlation.h"
 #include "engine/sample_format.h"
@@ -39,9 +39,6 @@ struct Scene {
     // repeated, a latency that changed.
     double slipAt = 0;
     double slipBy = 0;
-    // The other sweep (a run before) arriving at recording index echoAt, at this gain.
-    std::optional<double> echoDb{};
-    double echoAt = 0;
     // A foreign tone of this level (dBFS peak) over the whole recording after the quiet lead.
     std::optional<double> toneDbfs{};
     SweepDirection direction = SweepDirection::Rising;
@@ -90,12 +87,6 @@ std::vector<float> record(const Scene& scene, const Stimulus& stimulus, std::uin
     for (std::size_t i = 0; i < length; ++i) {
         const double from = i < scene.slipAt ? static_cast<double>(i) : i - scene.slipBy;
         mix[i] = from < 0 ? 0.0 : arriving[static_cast<std::size_t>(from)];
-    }
-    if (scene.echoDb) {
-        const Stimulus other = makeStimulus(scene.rate, scene.direction == SweepDirection::Rising
-                                                            ? SweepDirection::Falling
-                                                            : SweepDirection::Rising);
-        addDelayed(mix, other.samples, scene.echoAt, fromDb(*scene.echoDb), scene.cutoff);
     }
     std::mt19937_64 random(seed);
     std::normal_distribution<double> noise(0.0, fromDb(scene.noiseDbfs.value_or(0.0)));
@@ -277,19 +268,6 @@ Scene slipped(double by) {
     return scene;
 }
 
-Scene echoed(std::vector<Path> paths, double echoDb) {
-    Scene scene = withPaths(std::move(paths));
-    scene.echoDb = echoDb;
-    scene.echoAt = 3000;
-    return scene;
-}
-
-Scene withTone(double dbfs) {
-    Scene scene = withPaths({{kLoop, -6}});
-    scene.toneDbfs = dbfs;
-    return scene;
-}
-
 std::vector<HostileCase> hostileCases() {
     using enum Verdict;
     using R = VerdictReason;
@@ -316,11 +294,9 @@ std::vector<HostileCase> hostileCases() {
         {"SmallPeriodLostMidSweep", slipped(-32), Doubtful, R::SignalUnexplained},
         {"PeriodRepeatedMidSweep", slipped(64), Doubtful, R::SignalUnexplained},
         {"LatencyChangedMidSweep", slipped(128.5), Doubtful, R::SignalUnexplained},
-        {"EchoOfTheRunBeforeAlone", echoed({}, -6), NoResult, R::NothingCameBack},
-        {"EchoOfTheRunBeforeBesideTheLoop", echoed({{kLoop, -6}}, -20), Doubtful,
-         R::SignalUnexplained},
         {"SlightClipping", withPaths({{kLoop, 6.5}}), Verified},
-        {"ForeignTone", withTone(-50), Doubtful, R::SignalUnexplained},
+        {"ForeignTone", Scene{.paths = {{kLoop, -6}}, .noiseDbfs = -90.0, .toneDbfs = -50.0},
+         Doubtful, R::SignalUnexplained},
     };
 }
 
