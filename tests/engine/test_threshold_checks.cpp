@@ -188,7 +188,7 @@ TEST(DropoutWatch, PeriodsLostShowInTheTimesOfTheSwitchesWhenNoPositionIsTold) {
     const MeasurementResult result = loop.measurement.result();
     EXPECT_EQ(result.latencySamples, 1064 - 2 * 256);
     EXPECT_EQ(result.verdict.verdict, Verdict::Doubtful);
-    EXPECT_EQ(result.verdict.reasons.back(), (VerdictReason{VerdictReason::Dropout, 2}));
+    EXPECT_EQ(result.verdict.reasons, (std::vector<VerdictReason>{{VerdictReason::Dropout, 2}}));
 }
 
 TEST(MeasurementChecks, WhatNoInterfaceReportsIsRefusedBeforeAnythingIsSizedOrTouched) {
