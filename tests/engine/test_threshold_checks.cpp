@@ -116,6 +116,13 @@ const Hostile kHostile[] = {
      [](const Heard& h) { return 0.7 * h.sent(504) + h.sent(544); }, 504, Verdict::Doubtful},
     {"a path as strong, 150 samples before the loop", 64, 2,
      [](const Heard& h) { return h.sent(228) + h.sent(378); }, 228, Verdict::Doubtful},
+    // Paths inside one pulse: the input pauses on one path's level on the way up or down.
+    {"a path as strong, 2 samples before the loop", 256, 0,
+     [](const Heard& h) { return 0.5 * (h.sent(542) + h.sent(544)); }, 542, Verdict::Doubtful},
+    {"a path 7 dB stronger, 3 samples before the loop, clipping the input", 256, 0,
+     [](const Heard& h) { return 2.24 * h.sent(541) + h.sent(544); }, 541, Verdict::Doubtful},
+    {"a path 14 dB down, 12 samples before the loop", 256, 0,
+     [](const Heard& h) { return 0.2 * h.sent(532) + h.sent(544); }, 532, Verdict::Doubtful},
     {"ghost 30 dB down before the loop", 256, 2,
      [](const Heard& h) { return h.sent(544) + 0.03 * h.sent(512); }, 544, Verdict::Verified},
     {"floating input", 256, 2, [](const Heard& h) { return h.noise(0.5); }, std::nullopt,

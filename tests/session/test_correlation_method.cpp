@@ -58,7 +58,7 @@ TEST_F(CorrelationMeasurement, NeverGivesANumberWithoutALoop) {
             ASSERT_TRUE(result.correlation);
             EXPECT_TRUE(result.correlation->has(Diagnosis::NoLoop));
             EXPECT_EQ(result.verdict.reasons,
-                      std::vector<VerdictReason>{{VerdictReason::NothingCameBack}});
+                      (std::vector<VerdictReason>{{VerdictReason::NothingCameBack, 48000}}));
             floating += result.correlation->floatingInput ? 1 : 0;
         }
     }
@@ -173,7 +173,7 @@ TEST(CorrelationMethodByHand, TheEchoOfTheRunBeforeIsNotThisRunsLoop) {
     MeasurementResult echoOnly;
     method.describe(echoOnly, recordingOf(method, {{before, 3000, 0}}));
     EXPECT_EQ(echoOnly.verdict.reasons,
-              std::vector<VerdictReason>{{VerdictReason::NothingCameBack}});
+              (std::vector<VerdictReason>{{VerdictReason::NothingCameBack, 48000}}));
 
     MeasurementResult both;
     method.describe(both, recordingOf(method, {{before, 3000, 0}, {method.stimulus(), 700, -6}}));
