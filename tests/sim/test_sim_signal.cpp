@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <memory>
 #include <numbers>
 #include <set>
 
@@ -237,36 +236,6 @@ TEST(SimSignal, DriftJumpsAndFractionalDelaysMoveTheSignalSampleBySample) {
         }
         EXPECT_LT(worst, 1e-4); // the filters' accuracy at a twentieth of the rate: 3e-5
     }
-}
-
-// The extra delay of each start, found from where the impulse of that run comes back.
-std::vector<std::int64_t> openStatesDrawn(std::uint64_t seed, int starts) {
-    constexpr ASIOLong kFrames = 64;
-    SimSettings settings =
-        simSettings("type=Float64LSB,inputs=1,outputs=1,delay=100,open_states=0@0.7/256@0.3,seed=" +
-                    std::to_string(seed));
-    settings.startCounter = std::make_shared<std::atomic<std::uint64_t>>(0);
-    SimHost host(settings, kFrames);
-    std::vector<std::int64_t> drawn;
-    for (int start = 0; start < starts; ++start) {
-        if (!host.run(8, impulses({{0, {0}}}))) {
-            return {};
-        }
-        const auto at = std::find(host.heard[0].begin(), host.heard[0].end(), kPulse);
-        drawn.push_back(at - host.heard[0].begin() - 2 * kFrames - 100);
-    }
-    return drawn;
-}
-
-TEST(SimSignal, EachStartFallsIntoAnOpenStateByWeightRepeatablyFromTheSeed) {
-    const std::vector<std::int64_t> drawn = openStatesDrawn(1, 100);
-    ASSERT_EQ(drawn.size(), 100U);
-    const auto longer = std::count(drawn.begin(), drawn.end(), 256);
-    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), 0) + longer, 100);
-    EXPECT_GE(longer, 12); // 30 expected, four standard deviations either way
-    EXPECT_LE(longer, 48);
-    EXPECT_EQ(openStatesDrawn(1, 100), drawn);
-    EXPECT_NE(openStatesDrawn(2, 100), drawn);
 }
 
 } // namespace
