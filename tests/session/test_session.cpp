@@ -162,18 +162,6 @@ TEST_F(SimSession, ResetsAreTakenTheChosenSetupKeptAndTheMeasurementMadeAgain) {
     EXPECT_TRUE(told);
 }
 
-TEST_F(SimSession, ARateTheDriverAnnouncesMidMeasurementTakesEffectAtOnce) {
-    simulate("ratechange_at=1,ratechange_to=44100,delay=2000");
-    open();
-    std::vector<double> announced;
-    const MeasureOutcome outcome =
-        measureOnce(*session, events, limits,
-                    [&](const SessionEvent& event) { announced.push_back(event.sampleRate); });
-    EXPECT_EQ(announced, std::vector<double>{44100});
-    EXPECT_EQ(outcome.result->sampleRate, 44100);
-    EXPECT_EQ(outcome.result->latencySamples, roundTrip(256));
-}
-
 // A driver that makes no switch is a failure once the stall time has passed; an owner that asks
 // to stop ends the wait sooner. Either way the stream is stopped and its buffers are gone.
 TEST(DriverThatStops, EndsTheMeasurementAfterTheStallTimeOrWhenTheOwnerAsks) {
