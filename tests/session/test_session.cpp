@@ -34,6 +34,19 @@ TEST_F(SimSession, EveryFormatRateSizeAndDelayIsMeasuredExactly) {
     }
 }
 
+// A loop between samples, through a converter's low-pass that rings before the pulse: the
+// threshold verifies it within a sample and a half, at the lowest sensitivity too.
+TEST_F(SimSession, TheThresholdFindsALoopThroughAConverterWithinASampleAndAHalf) {
+    for (const std::int32_t sensitivity : {0, 2}) {
+        openWith("delay=100.25,converter=on");
+        session->measurement().setSensitivity(sensitivity);
+        const MeasureOutcome outcome = measure();
+        ASSERT_TRUE(outcome.result);
+        EXPECT_TRUE(outcome.result->verdict.verified()) << sensitivity;
+        EXPECT_NEAR(outcome.result->latencySamples.value_or(0), roundTrip(256), 1.5);
+    }
+}
+
 // The lists hold what the driver offers, the size it prefers is chosen, and every size listed
 // allocates: host and driver walk the sizes alike.
 TEST_F(SimSession, TheListsHoldWhatTheDriverOffersAndEverySizeListedMeasures) {
