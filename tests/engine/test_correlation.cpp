@@ -286,8 +286,6 @@ std::vector<HostileCase> hostileCases() {
          Verified},
         {"SecondPath43dBDownAtTheMainLobesEdge", withPaths({{kLoop, -3}, {kLoop + 47, -46}}),
          Verified},
-        {"LoopPartlyPastTheRecording", withPaths({{12000 + 2400, -3}, {500, -33}}), NoResult,
-         R::LoopLongerThanWindow},
         {"LoopHeadInTheRecordingsTail", withPaths({{12000 + 4400, -3}, {500, -33}}), Doubtful,
          R::SignalUnexplained},
         {"PeriodLostMidSweep", slipped(-256), Doubtful, R::SignalUnexplained},

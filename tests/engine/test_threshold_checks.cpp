@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -24,32 +23,6 @@ using Rng = std::mt19937;
 
 double uniform(Rng& rng, double peak) {
     return std::uniform_real_distribution<double>(-peak, peak)(rng);
-}
-
-// What output 0 played `delay` samples before t, through a converter's linear-phase low-pass at
-// 0.45 of the rate (Kaiser-windowed sinc, 49 taps): `delay` may lie between samples.
-double throughConverter(const HandLoop& loop, std::int64_t t, double delay) {
-    static double fraction = -1;
-    static std::array<double, 49> taps{}; // for sample centre - 24 + k
-    const double whole = std::floor(delay);
-    if (delay - whole != fraction) {
-        fraction = delay - whole;
-        for (std::size_t k = 0; k < taps.size(); ++k) {
-            const double x = 24.0 - static_cast<double>(k) - fraction;
-            const double r = std::clamp(x / 25, -1.0, 1.0);
-            const double window =
-                std::cyl_bessel_i(0.0, 8.0 * std::sqrt(1 - r * r)) / std::cyl_bessel_i(0.0, 8.0);
-            const double sinc =
-                x == 0 ? 0.9 : std::sin(0.9 * std::numbers::pi * x) / (std::numbers::pi * x);
-            taps[k] = sinc * window;
-        }
-    }
-    const std::int64_t centre = t - static_cast<std::int64_t>(whole);
-    double sum = 0;
-    for (std::size_t k = 0; k < taps.size(); ++k) {
-        sum += loop.sent(centre - 24 + static_cast<std::int64_t>(k)) * taps[k];
-    }
-    return sum;
 }
 
 // An input coupled through a capacitor: a first-order high-pass at `hertz`, fed in order.
@@ -72,7 +45,6 @@ struct Heard {
     std::int64_t t;
 
     double sent(std::int64_t delay) const { return loop.sent(t - delay); }
-    double converted(double delay) const { return throughConverter(loop, t, delay); }
     double noise(double peak) const { return uniform(rng, peak); }
 };
 
@@ -88,12 +60,6 @@ struct Hostile {
 };
 
 const Hostile kHostile[] = {
-    {"quiet noise and DC", 256, 0,
-     [](const Heard& h) { return h.sent(544) + 0.001 + h.noise(1e-4); }, 544, Verdict::Verified},
-    {"converter, fraction", 256, 2, [](const Heard& h) { return h.converted(612.25); }, 612.25,
-     Verdict::Verified, 1.5},
-    {"converter at -24 dB", 256, 0, [](const Heard& h) { return h.converted(612.25); }, 612.25,
-     Verdict::Verified, 2.5},
     {"AC-coupled at 5 Hz, 2048", 2048, 2, [](const Heard& h) { return h.sent(4128); }, 4128,
      Verdict::Verified, 0, 5},
     {"inverted, AC-coupled, -24 dB", 256, 0, [](const Heard& h) { return -h.sent(544); },
@@ -123,10 +89,6 @@ const Hostile kHostile[] = {
      [](const Heard& h) { return 2.24 * h.sent(541) + h.sent(544); }, 541, Verdict::Doubtful},
     {"a path 14 dB down, 12 samples before the loop", 256, 0,
      [](const Heard& h) { return 0.2 * h.sent(532) + h.sent(544); }, 532, Verdict::Doubtful},
-    {"ghost 30 dB down before the loop", 256, 2,
-     [](const Heard& h) { return h.sent(544) + 0.03 * h.sent(512); }, 544, Verdict::Verified},
-    {"floating input", 256, 2, [](const Heard& h) { return h.noise(0.5); }, std::nullopt,
-     Verdict::NoResult},
     {"loud noise over the loop", 256, 2, [](const Heard& h) { return h.sent(544) + h.noise(0.5); },
      std::nullopt, Verdict::NoResult},
     {"DC at -6 dBFS", 256, 2, [](const Heard&) { return 0.5; }, std::nullopt, Verdict::NoResult},

@@ -21,32 +21,6 @@ protected:
     }
 };
 
-TEST_F(CorrelationMeasurement, VerifiesFractionalDelaysToATenThousandthOfASample) {
-#if defined(TARVELO_SANITIZED)
-    GTEST_SKIP() << "168 exact measurements; the sanitizers learn nothing more from them than "
-                    "from the other cases here, and would take minutes";
-#endif
-    for (const char* converter : {"off", "on"}) {
-        for (const int rate : {44100, 48000, 96000}) {
-            for (int size = 32; size <= 2048; size *= 2) {
-                for (const double fraction : {0.0, 0.25, 0.5, 0.73}) {
-                    const double delay = 40 + fraction;
-                    char text[160];
-                    std::snprintf(text, sizeof text, "rate=%d,preferred=%d,delay=%.2f,converter=%s",
-                                  rate, size, delay, converter);
-                    SCOPED_TRACE(text);
-                    const MeasurementResult result = measureWith(text);
-                    ASSERT_TRUE(result.latencySamples);
-                    EXPECT_NEAR(*result.latencySamples, 2 * size + delay, 1e-4);
-                    EXPECT_TRUE(result.verdict.verified());
-                    EXPECT_EQ(result.correlation->paths.size(), 1u);
-                    EXPECT_EQ(result.correlation->polarity, 1);
-                }
-            }
-        }
-    }
-}
-
 TEST_F(CorrelationMeasurement, NeverGivesANumberWithoutALoop) {
     int floating = 0;
     for (int seed = 1; seed <= 100; ++seed) {
