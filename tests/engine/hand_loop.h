@@ -9,6 +9,7 @@
 #include "engine/sensitivity.h"
 #include "engine/threshold_method.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -33,7 +34,7 @@ struct HandLoop {
     }
 
     // What the host learns of each switch besides its half.
-    enum class Tells { Position, Time, Nothing };
+    enum class Tells { Position, Time };
 
     // The driver's next switch: the inputs filled, the callback, the outputs taken to play.
     // Returns what the measurement said.
@@ -48,7 +49,7 @@ struct HandLoop {
         SwitchClock clock;
         if (tells == Tells::Position) {
             clock.samplePosition = static_cast<std::uint64_t>(first);
-        } else if (tells == Tells::Time) {
+        } else {
             clock.nanoseconds = first * 1'000'000'000 / 48000;
         }
         const SwitchOutcome outcome = measurement.onBufferSwitch(half, clock);
@@ -69,10 +70,19 @@ struct HandLoop {
         played.resize(played.size() + static_cast<std::size_t>(frames), 0.0f);
         ++switches;
     }
-    // A period the driver hands over twice: the host is called again for the one just past.
-    void repeatPeriod() {
-        --switches;
-        played.resize(played.size() - static_cast<std::size_t>(frames));
+    // Output 0 holding `value` in both halves, as a driver may hand it over before a run.
+    void fillOutput(double value) {
+        for (int half = 0; half < 2; ++half) {
+            for (std::int32_t j = 0; j < frames; ++j) {
+                writeNormalised(stream.output(0, half), j, value, layout);
+            }
+        }
+    }
+    // Whether both halves of every output hold only zero bytes: silence in every format.
+    bool outputSilent() const {
+        return std::all_of(memory.begin() + 2 * stream.numInputs, memory.end(), [](const auto& h) {
+            return std::all_of(h.begin(), h.end(), [](std::uint8_t b) { return b == 0; });
+        });
     }
     // Switches until the measurement ends, at most `limit`: how many ran, or -1.
     int runToEnd(int limit = 100000) {

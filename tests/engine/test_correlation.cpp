@@ -1,8 +1,5 @@
-// The correlation analysis on synthetic recordings with known answers: the stimulus through a
-// band-limited fractional delay (with and without a converter's linear-phase low-pass), at loop
-// gains from 0 to -80 dB under noise, inverted, with second paths, slips of the timeline,
-// echoes of the other sweep, clipping, loops near and past the end of the window, and prefixes
-// of a recording that is still growing.
+// The correlation analysis on synthetic recordings with known answers: clean and quiet loops,
+// second paths, slips of the timeline, clipping, and prefixes of a growing recording.
 
 #include "engine/correlation.h"
 #include "engine/sample_format.h"
@@ -42,9 +39,6 @@ struct Scene {
     // repeated, a latency that changed.
     double slipAt = 0;
     double slipBy = 0;
-    // The other sweep (a run before) arriving at recording index echoAt, at this gain.
-    std::optional<double> echoDb{};
-    double echoAt = 0;
     // A foreign tone of this level (dBFS peak) over the whole recording after the quiet lead.
     std::optional<double> toneDbfs{};
     SweepDirection direction = SweepDirection::Rising;
@@ -93,12 +87,6 @@ std::vector<float> record(const Scene& scene, const Stimulus& stimulus, std::uin
     for (std::size_t i = 0; i < length; ++i) {
         const double from = i < scene.slipAt ? static_cast<double>(i) : i - scene.slipBy;
         mix[i] = from < 0 ? 0.0 : arriving[static_cast<std::size_t>(from)];
-    }
-    if (scene.echoDb) {
-        const Stimulus other = makeStimulus(scene.rate, scene.direction == SweepDirection::Rising
-                                                            ? SweepDirection::Falling
-                                                            : SweepDirection::Rising);
-        addDelayed(mix, other.samples, scene.echoAt, fromDb(*scene.echoDb), scene.cutoff);
     }
     std::mt19937_64 random(seed);
     std::normal_distribution<double> noise(0.0, fromDb(scene.noiseDbfs.value_or(0.0)));
@@ -280,19 +268,6 @@ Scene slipped(double by) {
     return scene;
 }
 
-Scene echoed(std::vector<Path> paths, double echoDb) {
-    Scene scene = withPaths(std::move(paths));
-    scene.echoDb = echoDb;
-    scene.echoAt = 3000;
-    return scene;
-}
-
-Scene withTone(double dbfs) {
-    Scene scene = withPaths({{kLoop, -6}});
-    scene.toneDbfs = dbfs;
-    return scene;
-}
-
 std::vector<HostileCase> hostileCases() {
     using enum Verdict;
     using R = VerdictReason;
@@ -307,39 +282,27 @@ std::vector<HostileCase> hostileCases() {
          R::AmbiguousPaths},
         {"SecondPath15dBDown", withPaths({{kLoop, -3}, {kLoop + 90, -18}}), Doubtful,
          R::AmbiguousPaths},
-        {"SecondPath30dBDown", withPaths({{kLoop, -3}, {kLoop + 300, -33}}), Verified},
         {"SecondPath30dBDownWithinAMainLobe", withPaths({{kLoop, -3}, {kLoop + 20, -33}}),
          Verified},
         {"SecondPath43dBDownAtTheMainLobesEdge", withPaths({{kLoop, -3}, {kLoop + 47, -46}}),
          Verified},
-        {"LoopAtTheWindowsEnd", withPaths({{11999.5, -3}}), Verified, {}, 11999.5},
-        {"LoopJustPastTheWindow", withPaths({{12000.5, -3}}), NoResult, R::LoopLongerThanWindow},
-        {"LoopPartlyPastTheRecording", withPaths({{12000 + 2400, -3}, {500, -33}}), NoResult,
-         R::LoopLongerThanWindow},
         {"LoopHeadInTheRecordingsTail", withPaths({{12000 + 4400, -3}, {500, -33}}), Doubtful,
          R::SignalUnexplained},
         {"PeriodLostMidSweep", slipped(-256), Doubtful, R::SignalUnexplained},
         {"SmallPeriodLostMidSweep", slipped(-32), Doubtful, R::SignalUnexplained},
         {"PeriodRepeatedMidSweep", slipped(64), Doubtful, R::SignalUnexplained},
         {"LatencyChangedMidSweep", slipped(128.5), Doubtful, R::SignalUnexplained},
-        {"EchoOfTheRunBeforeAlone", echoed({}, -6), NoResult, R::NothingCameBack},
-        {"EchoOfTheRunBeforeBesideTheLoop", echoed({{kLoop, -6}}, -20), Doubtful,
-         R::SignalUnexplained},
         {"SlightClipping", withPaths({{kLoop, 6.5}}), Verified},
-        {"Clipping", withPaths({{kLoop, 12}}), Doubtful, R::SignalUnexplained},
-        {"ForeignTone", withTone(-50), Doubtful, R::SignalUnexplained},
-        {"NoiseOnly", Scene{.noiseDbfs = -20.0}, NoResult, R::NothingCameBack},
+        {"ForeignTone", Scene{.paths = {{kLoop, -6}}, .noiseDbfs = -90.0, .toneDbfs = -50.0},
+         Doubtful, R::SignalUnexplained},
     };
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Hostile, ::testing::ValuesIn(hostileCases()),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A recording read while it grows never vouches for more than the whole one: a prefix is
-// verified only once it has watched every round trip searched, and then it says what the whole
-// recording says. A loud clean loop is verified before the whole stimulus could have come back
-// from the longest round trip; a stronger path arriving just within it, after the loop, keeps
-// every prefix doubtful, even those that hold only its head.
+// A prefix of a growing recording is verified only once it has watched every round trip searched,
+// and then says what the whole says; a stronger path arriving late keeps every prefix doubtful.
 TEST(Prefix, VerifiedOnlyOnceEveryRoundTripSearchedHasBeenWatched) {
     Scene clean = withPaths({{kLoop, -3}});
     const std::size_t whole =

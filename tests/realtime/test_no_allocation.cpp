@@ -3,15 +3,12 @@
 // of its measurement, the posted result included.
 
 #include "engine/correlation_method.h"
-#include "engine/hand_loop.h"
-#include "engine/sample_format.h"
 #include "session/hand_session.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 namespace {
@@ -66,45 +63,31 @@ int allocationsDuring(Work&& work) {
     return g_allocations.load();
 }
 
-// Heap allocations made by one buffer switch on half `half`.
-int allocationsDuring(void (*work)(ASIOLong, ASIOBool), int half) {
-    return allocationsDuring([&] { work(half, ASIOTrue); });
-}
-
-HandDriver* g_driver = nullptr;
-
-// The session's callback as the driver calls it, the driver's sample position one buffer on.
-void nextSwitch(ASIOLong half, ASIOBool directProcess) {
-    g_driver->samplePosition += static_cast<std::uint64_t>(g_driver->frames());
-    BufferSwitchCallback(half, directProcess);
+// Heap allocations made by the driver's next buffer switch.
+int allocationsDuringSwitch(HandSession& hand) {
+    return allocationsDuring([&] { hand.driverSwitch(); });
 }
 
 TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
     // The counter itself must see allocations, or the checks below prove nothing.
-    ASSERT_EQ(allocationsDuring(
-                  [](ASIOLong, ASIOBool) {
-                      int* volatile kept = new int(1);
-                      delete kept;
-                  },
-                  0),
+    ASSERT_EQ(allocationsDuring([] {
+                  int* volatile kept = new int(1);
+                  delete kept;
+              }),
               1);
 
     for (ASIOSampleType type : {ASIOSampleType{ASIOSTInt32LSB}, ASIOSampleType{ASIOSTInt24LSB},
                                 ASIOSampleType{ASIOSTFloat64LSB}}) {
         HandSession hand(8, 8, 256, 48000, type);
-        g_driver = &hand.driver;
-        // Unarmed, then armed through pulse, clear, scans and the posted result.
-        EXPECT_EQ(allocationsDuring(nextSwitch, 0), 0);
+        // Unarmed, then armed through pulse, clear, scans, the pulse found on input 3 at switch 5
+        // and judged once what follows it is recorded, and the posted result.
+        hand.heard = [](int input, std::int64_t t) {
+            return input == 3 && t >= 5 * 256 && t < 6 * 256 ? 0.5 : 0.0;
+        };
+        EXPECT_EQ(allocationsDuringSwitch(hand), 0);
         ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_EQ(allocationsDuring(nextSwitch, k % 2), 0) << k;
-        }
-        // The pulse found, and judged once what follows it is recorded.
-        writePulse(hand.driver.half(3, 0), 256, layoutOf(type));
-        EXPECT_EQ(allocationsDuring(nextSwitch, 0), 0);
-        std::memset(hand.driver.half(3, 0), 0, hand.driver.memory[6].size());
-        for (int k = 1; k < 4 && hand.session->measurement().armed(); ++k) {
-            EXPECT_EQ(allocationsDuring(nextSwitch, k % 2), 0) << k;
+        for (int k = 0; k < 8 && hand.session->measurement().armed(); ++k) {
+            EXPECT_EQ(allocationsDuringSwitch(hand), 0) << k;
         }
         EXPECT_FALSE(hand.session->measurement().armed());
         EXPECT_EQ(hand.postedResults(), 1);
@@ -117,7 +100,7 @@ TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
         EXPECT_EQ(
             allocationsDuring([] { AsioMessageCallback(kAsioOverload, 0, nullptr, nullptr); }), 0);
         for (int k = 0; k < 200 && hand.session->measurement().armed(); ++k) {
-            ASSERT_EQ(allocationsDuring(nextSwitch, k % 2), 0) << k;
+            ASSERT_EQ(allocationsDuringSwitch(hand), 0) << k;
         }
         EXPECT_FALSE(hand.session->measurement().armed());
         EXPECT_EQ(hand.postedResults(), 1);
@@ -129,31 +112,24 @@ TEST(RealTimeCallback, AllocatesNothingInAnyStateOfAMeasurement) {
 TEST(RealTimeCallback, ListeningRecordingWatchingAndEndingEarlyAllocateNothing) {
     for (const bool correlation : {false, true}) {
         SCOPED_TRACE(correlation ? "correlation" : "threshold");
-        HandLoop loop(64, ASIOSTInt24LSB, 4);
-        Measurement& measurement = loop.measurement;
+        HandSession hand(4, 4, 64, 48000, ASIOSTInt24LSB);
+        Measurement& measurement = hand.session->measurement();
         if (correlation) {
             measurement.setMethod(std::make_unique<CorrelationMethod>());
         }
         measurement.setRecording(true);
         measurement.setQuietStart(QuietStart{-50, 0.001, 1});
-        ASSERT_EQ(measurement.arm(loop.stream), ArmRefusal::None);
+        hand.heard = [](int, std::int64_t t) { return t < 3 * 64 && t % 2 ? 0.5 : 0.0; };
+        ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
         int allocations = 0;
         int k = 0;
         for (; measurement.armed() && k < 1000; ++k) {
-            const int half = k % 2;
-            for (std::int32_t i = 0; i < loop.stream.numInputs; ++i) {
-                for (std::int32_t j = 0; j < loop.frames; ++j) {
-                    writeNormalised(loop.stream.input(i, half), j, k < 3 && j % 2 ? 0.5 : 0,
-                                    loop.layout);
-                }
-            }
             if (k == 40) {
                 measurement.requestEnd();
             }
             allocations += allocationsDuring([&] {
-                measurement.onBufferSwitch(half, {std::uint64_t{64} * static_cast<unsigned>(k),
-                                                  std::int64_t{k} * 1'333'333});
-                measurement.noteDriverTrouble();
+                hand.driverSwitch();
+                AsioMessageCallback(kAsioOverload, 0, nullptr, nullptr);
             });
         }
         EXPECT_EQ(allocations, 0);

@@ -25,8 +25,7 @@ struct HandSession {
         EXPECT_EQ(session->start(), ASE_OK);
     }
     // The driver's next switch, on alternating halves: its inputs filled from `heard` (input,
-    // stream sample counted from the first switch the test makes) when it is set. A test that
-    // skips a value of `switches` makes the driver lose that period.
+    // stream sample counted from the first switch the test makes) when it is set.
     void driverSwitch() {
         const int half = static_cast<int>(switches % 2);
         driver.samplePosition = static_cast<std::uint64_t>(switches * driver.frames());
@@ -39,8 +38,7 @@ struct HandSession {
         BufferSwitchCallback(half, ASIOTrue);
         ++switches;
     }
-    // Switches until the measurement ends: how many ran, or -1 when it did not end within
-    // `limit`.
+    // Switches until the measurement ends: how many ran, or -1 when it did not end in `limit`.
     int switchesUntilEnded(int limit) {
         for (int k = 0; k < limit; ++k) {
             driverSwitch();

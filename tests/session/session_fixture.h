@@ -2,6 +2,7 @@
 // A measurement session over the loopback simulator, switching buffers on a thread of its own;
 // measured as tarvelo-cli measures, one measureOnce at a time.
 
+#include "engine/correlation_method.h"
 #include "session/measure_once.h"
 #include "support/sim_driver_test.h"
 
@@ -16,6 +17,17 @@ protected:
         session = std::make_unique<MeasurementSession>(*catalog, events);
         session->setExplainFailures(true);
         ASSERT_EQ(session->open(0), OpenResult::Opened);
+    }
+    // A new session on the simulator's defaults, freewheeling, with `text` over them; measuring
+    // with the correlation method when asked.
+    void openWith(const std::string& text, bool correlation = false) {
+        settings = SimSettings{};
+        settings.pacing = SimPacing::Freewheel;
+        simulate(text);
+        open();
+        if (correlation) {
+            session->measurement().setMethod(std::make_unique<CorrelationMethod>());
+        }
     }
     MeasureOutcome measure() { return measureOnce(*session, events, limits); }
     // The latency one measurement finds, -1 for none.

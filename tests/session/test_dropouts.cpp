@@ -1,7 +1,6 @@
 // A run that lost or repeated periods is never verified: the session watches the driver's sample
 // positions inside each switch and hears the trouble it reports, without answering it otherwise.
 
-#include "engine/correlation_method.h"
 #include "session/hand_session.h"
 #include "session/session_fixture.h"
 
@@ -34,12 +33,7 @@ TEST_F(SimSession, ARunThatLostOrRepeatedPeriodsIsDoubtfulForEitherMethod) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        settings = SimSettings{};
-        simulate(std::string("pace=realtime,") + c.text);
-        open();
-        if (c.correlation) {
-            session->measurement().setMethod(std::make_unique<CorrelationMethod>());
-        }
+        openWith(std::string("pace=realtime,") + c.text, c.correlation);
         const MeasureOutcome outcome = measure();
         ASSERT_TRUE(outcome.result);
         const bool dropped = settings.dropoutAtSwitch >= 0;
@@ -49,24 +43,29 @@ TEST_F(SimSession, ARunThatLostOrRepeatedPeriodsIsDoubtfulForEitherMethod) {
 }
 
 // The driver's own word: a resync request or an overload during a run makes it doubtful, while
-// the host keeps telling the driver that it supports neither, and answers both with 0. A period
-// the driver's positions show lost makes it doubtful the same way.
+// the host keeps telling the driver that it supports neither, and answers both with 0; trouble in
+// a run that arming cut short, or after the end, is not this run's.
 TEST(DriverTrouble, ReachesTheRunWithoutChangingWhatTheHostAnswers) {
     EXPECT_EQ(AsioMessageCallback(kAsioSelectorSupported, kAsioResetRequest, nullptr, nullptr), 1);
     EXPECT_EQ(AsioMessageCallback(kAsioSelectorSupported, kAsioEngineVersion, nullptr, nullptr), 1);
     EXPECT_EQ(AsioMessageCallback(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr), 0);
     EXPECT_EQ(AsioMessageCallback(kAsioSelectorSupported, kAsioResyncRequest, nullptr, nullptr), 0);
 
-    enum class Trouble { None, Resync, Overload, LostPeriod };
+    enum class Trouble { None, Resync, Overload, OutsideTheRun };
     for (const Trouble trouble :
-         {Trouble::None, Trouble::Resync, Trouble::Overload, Trouble::LostPeriod}) {
+         {Trouble::None, Trouble::Resync, Trouble::Overload, Trouble::OutsideTheRun}) {
         HandSession hand(1, 1, 64, 48000);
         // The pulse, one buffer at half scale, back 2B + 32 samples after it was written.
         hand.heard = [](int, std::int64_t n) { return n >= 160 && n < 224 ? 0.5 : 0.0; };
+        if (trouble == Trouble::OutsideTheRun) {
+            ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
+            AsioMessageCallback(kAsioOverload, 0, nullptr, nullptr);
+        }
         ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
         hand.driverSwitch();
         switch (trouble) {
         case Trouble::None:
+        case Trouble::OutsideTheRun:
             break;
         case Trouble::Resync:
             EXPECT_EQ(AsioMessageCallback(kAsioResyncRequest, 0, nullptr, nullptr), 0);
@@ -74,16 +73,16 @@ TEST(DriverTrouble, ReachesTheRunWithoutChangingWhatTheHostAnswers) {
         case Trouble::Overload:
             EXPECT_EQ(AsioMessageCallback(kAsioOverload, 0, nullptr, nullptr), 0);
             break;
-        case Trouble::LostPeriod:
-            ++hand.switches;
-            break;
         }
         ASSERT_GT(hand.switchesUntilEnded(10), 0);
+        if (trouble == Trouble::OutsideTheRun) {
+            AsioMessageCallback(kAsioOverload, 0, nullptr, nullptr);
+        }
         const std::optional<MeasurementResult> result = hand.session->collectResult();
         ASSERT_TRUE(result && result->latencySamples);
-        EXPECT_EQ(hasDropout(*result), trouble != Trouble::None);
-        EXPECT_EQ(result->verdict.verdict,
-                  trouble == Trouble::None ? Verdict::Verified : Verdict::Doubtful);
+        const bool amiss = trouble != Trouble::None && trouble != Trouble::OutsideTheRun;
+        EXPECT_EQ(hasDropout(*result), amiss);
+        EXPECT_EQ(result->verdict.verdict, amiss ? Verdict::Doubtful : Verdict::Verified);
     }
 }
 

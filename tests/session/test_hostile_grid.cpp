@@ -1,18 +1,12 @@
-// A seeded grid of what real interfaces and rooms do wrong, each measured by both methods through
-// the session with the simulator on its own thread: whatever the verdicts, no measurement is
-// verified off the simulator's truth (the threshold's onset to the sample, the correlation's
-// alignment within what the noise allows), and a correlation run that could have ended early
-// would have given the same verified number. A few seeds per family run always; every seed runs
-// with TARVELO_FULL_GRID=1, and the counts per family are printed.
+// A seeded grid of what real interfaces and rooms do wrong, measured by both methods through the
+// session on the simulator's thread: no measurement is verified off the simulator's truth, and an
+// early end gives the same verified number. One seed per family; all with TARVELO_FULL_GRID=1.
 
-#include "engine/correlation_method.h"
 #include "session/session_fixture.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <random>
 
 namespace {
@@ -56,7 +50,7 @@ int uniform(Draw& draw, int low, int high) {
 }
 
 GridCase plain(const Stream& stream, const std::string& faults) {
-    return {stream.text() + "," + faults, {stream.roundTrip(stream.delay)}};
+    return {stream.text() + (faults.empty() ? "" : "," + faults), {stream.roundTrip(stream.delay)}};
 }
 
 // A second path from -200 to +200 samples around the loop, at a level in [low, high] dB.
@@ -98,18 +92,17 @@ const Family kFamilies[] = {
     {"ghost weaker", [](Draw& d) { return ghost(d, -60, -3); }},
     {"ghost equal", [](Draw& d) { return ghost(d, 0, 0); }},
     {"ghost stronger", [](Draw& d) { return ghost(d, 1, 10); }},
+    // Round trips around the end of a second, the window of both methods.
     {"long loop",
      [](Draw& d) {
-         // Round trips around the end of a second, the window of both methods.
-         const Stream stream{48000, 256, 46500 + uniform(d, 0, 2500)};
-         const double roundTrip = stream.roundTrip(stream.delay);
-         return GridCase{stream.text(), {roundTrip}};
+         return plain({48000, 256, 46500 + uniform(d, 0, 2500)}, "");
      }},
     {"drift",
      [](Draw& d) {
-         GridCase setup = plain(drawStream(d), "");
-         setup.driftPpm = uniform(d, -20, 20);
-         setup.text += "drift_ppm=" + std::to_string(static_cast<int>(setup.driftPpm));
+         const Stream stream = drawStream(d);
+         const int ppm = uniform(d, -20, 20);
+         GridCase setup = plain(stream, "drift_ppm=" + std::to_string(ppm));
+         setup.driftPpm = ppm;
          return setup;
      }},
     {"ac coupling",
@@ -140,24 +133,8 @@ const Family kFamilies[] = {
      }},
 };
 
-struct Counts {
-    int verified = 0;
-    int doubtful = 0;
-    int none = 0;
-};
-
 class HostileGrid : public SimSession {
 protected:
-    MeasureOutcome measureWith(const GridCase& setup, bool correlation) {
-        settings = SimSettings{};
-        simulate(std::string(setup.realTime ? "pace=realtime," : "pace=freewheel,") + setup.text);
-        open();
-        if (correlation) {
-            session->measurement().setMethod(std::make_unique<CorrelationMethod>());
-        }
-        return measure();
-    }
-
     // The verified latency is one of the setup's truths.
     void expectTruth(const GridCase& setup, const MeasurementResult& result, bool correlation) {
         // Drift moves the loop by its rate over the stream so far.
@@ -195,30 +172,23 @@ protected:
     }
 
     void run(int seeds) {
-        std::map<std::string, Counts> counts;
+        int verified[2] = {}; // by the threshold, by the correlation
+        int drawn = 0;
         for (const Family& family : kFamilies) {
             for (int seed = 1; seed <= seeds; ++seed) {
                 Draw draw(static_cast<Draw::result_type>(seed));
                 const GridCase setup = family.draw(draw);
+                ++drawn;
                 for (const bool correlation : {false, true}) {
                     SCOPED_TRACE(std::string(family.name) + ", seed " + std::to_string(seed) +
                                  (correlation ? ", correlation: " : ", threshold: ") + setup.text);
-                    const MeasureOutcome outcome = measureWith(setup, correlation);
+                    openWith((setup.realTime ? "pace=realtime," : "") + setup.text, correlation);
+                    const MeasureOutcome outcome = measure();
                     ASSERT_TRUE(outcome.result) << outcome.problem->driverMessage;
                     const MeasurementResult& result = *outcome.result;
-                    Counts& count =
-                        counts[std::string(family.name) + (correlation ? " / corr" : " / thr")];
-                    switch (result.verdict.verdict) {
-                    case Verdict::Verified:
-                        ++count.verified;
+                    if (result.verdict.verified()) {
+                        ++verified[correlation ? 1 : 0];
                         expectTruth(setup, result, correlation);
-                        break;
-                    case Verdict::Doubtful:
-                        ++count.doubtful;
-                        break;
-                    case Verdict::NoResult:
-                        ++count.none;
-                        break;
                     }
                     if (correlation && !setup.realTime) {
                         expectEarlyEndAgrees(result);
@@ -226,10 +196,10 @@ protected:
                 }
             }
         }
-        for (const auto& [name, count] : counts) {
-            std::printf("%-24s verified %4d  doubtful %4d  none %4d\n", name.c_str(),
-                        count.verified, count.doubtful, count.none);
-        }
+        // Most setups have a loop either method can vouch for: a method that never verifies
+        // would pass the checks above.
+        EXPECT_GE(verified[0], drawn / 3);
+        EXPECT_GE(verified[1], drawn / 3);
     }
 };
 

@@ -34,6 +34,19 @@ TEST_F(SimSession, EveryFormatRateSizeAndDelayIsMeasuredExactly) {
     }
 }
 
+// A loop between samples, through a converter's low-pass that rings before the pulse: the
+// threshold verifies it within a sample and a half, at the lowest sensitivity too.
+TEST_F(SimSession, TheThresholdFindsALoopThroughAConverterWithinASampleAndAHalf) {
+    for (const std::int32_t sensitivity : {0, 2}) {
+        openWith("delay=100.25,converter=on");
+        session->measurement().setSensitivity(sensitivity);
+        const MeasureOutcome outcome = measure();
+        ASSERT_TRUE(outcome.result);
+        EXPECT_TRUE(outcome.result->verdict.verified()) << sensitivity;
+        EXPECT_NEAR(outcome.result->latencySamples.value_or(0), roundTrip(256), 1.5);
+    }
+}
+
 // The lists hold what the driver offers, the size it prefers is chosen, and every size listed
 // allocates: host and driver walk the sizes alike.
 TEST_F(SimSession, TheListsHoldWhatTheDriverOffersAndEverySizeListedMeasures) {
@@ -53,10 +66,7 @@ TEST_F(SimSession, TheListsHoldWhatTheDriverOffersAndEverySizeListedMeasures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sim);
-        settings = {};
-        settings.pacing = SimPacing::Freewheel;
-        simulate(c.sim);
-        open();
+        openWith(c.sim);
         EXPECT_EQ(session->rates(), c.rates);
         EXPECT_EQ(session->bufferSizes(), c.sizes);
         EXPECT_EQ(session->bufferSize(), c.chosen);
@@ -113,10 +123,7 @@ TEST_F(SimSession, ADriverFailureEndsTheMeasurementInTheDriversWordsAndLeavesNoB
     for (const Case c : {Case{"createfail=NoMemory", MeasureProblem::BuffersRefused},
                          Case{"startfail=HWMalfunction", MeasureProblem::StartRefused}}) {
         SCOPED_TRACE(c.sim);
-        settings = {};
-        settings.pacing = SimPacing::Freewheel;
-        simulate(c.sim);
-        open();
+        openWith(c.sim);
         const MeasureOutcome outcome = measure();
         ASSERT_TRUE(outcome.problem);
         EXPECT_EQ(outcome.problem->kind, c.problem);
@@ -156,12 +163,6 @@ TEST_F(SimSession, ResetsAreTakenTheChosenSetupKeptAndTheMeasurementMadeAgain) {
 
     simulate("reset_at=1");
     open();
-    const MeasureOutcome endless = measure();
-    EXPECT_EQ(endless.resets, limits.attempts);
-    EXPECT_EQ(endless.problem->failure, DriverFailure::TooManyResets);
-
-    simulate("reset_at=1");
-    open();
     const MeasureOutcome lost = measureOnce(*session, events, limits, [&](const SessionEvent&) {
         settings.initResult = ASIOFalse; // the driver cannot be opened again
     });
@@ -172,18 +173,6 @@ TEST_F(SimSession, ResetsAreTakenTheChosenSetupKeptAndTheMeasurementMadeAgain) {
            told->kind != SessionEventKind::DriverFailure) {
     }
     EXPECT_TRUE(told);
-}
-
-TEST_F(SimSession, ARateTheDriverAnnouncesMidMeasurementTakesEffectAtOnce) {
-    simulate("ratechange_at=1,ratechange_to=44100,delay=2000");
-    open();
-    std::vector<double> announced;
-    const MeasureOutcome outcome =
-        measureOnce(*session, events, limits,
-                    [&](const SessionEvent& event) { announced.push_back(event.sampleRate); });
-    EXPECT_EQ(announced, std::vector<double>{44100});
-    EXPECT_EQ(outcome.result->sampleRate, 44100);
-    EXPECT_EQ(outcome.result->latencySamples, roundTrip(256));
 }
 
 // A driver that makes no switch is a failure once the stall time has passed; an owner that asks

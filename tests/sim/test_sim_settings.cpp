@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <random>
@@ -27,6 +28,11 @@ std::map<std::string, std::string> itemsOf(const std::string& text) {
         items[item.substr(0, item.find('='))] = item.substr(item.find('=') + 1);
     }
     return items;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream stream(text);
+    return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
 }
 
 TEST(SimSettingsText, EveryKeyGivenTakesEffectAndReadsBackFromItsFormattedText) {
@@ -61,41 +67,22 @@ TEST(SimSettingsText, ARefusedTextNamesTheKeyWhyAndWhatIsValidAndChangesNothing)
         {"inputs", "inputs", "has no value"},
         {"inputs=65", "inputs", "expected a whole number from 0 to 64"},
         {"rate=1e12", "rate", "out of range: valid from 1000 to 1000000 Hz"},
-        {"rate=1e-300", "rate", "out of range"},
         {"rates=48000/0.5", "rates", "out of range"},
-        {"ratechange_to=2e6", "ratechange_to", "out of range"},
         {"gain=1e308", "gain", "out of range: valid from -200 to 60 dB"},
         {"gain=nan", "gain", "expected a gain in dB"},
-        {"ghost_gain=-1e300", "ghost_gain", "out of range"},
-        {"noise=400", "noise", "out of range: valid from -200 to 20 dBFS"},
-        {"hum_level=-inf", "hum_level", "expected"},
-        {"delay=1e300", "delay", "out of range: valid from 0 to 4194304 samples"},
-        {"delay=-1", "delay", "out of range"},
         {"delay=10.25", "delay", "less than the group delay of the filter it needs"},
         {"ghost_gain=-20,ghost_delay=3.5", "ghost_delay", "less than the group delay"},
         {"route=0>5", "route 0>5", "output 5 does not exist (2 outputs)"},
-        {"route=0>1@-5", "route 0>1 delay", "out of range"},
-        {"route=0>1*1e9dB", "route 0>1 gain", "out of range"},
         {"route=0>1:0>1", "route 0>1", "given twice"},
         {"route=0>1:0>-", "route", "expected default, none, or input>output pairs"},
-        {"route=0>1@x", "route", "expected"},
-        {"drift_ppm=1e6", "drift_ppm", "out of range: valid from -1000 to 1000 ppm"},
         {"drift_ppm=-5,delay=24.5", "drift_ppm", "at least 25 samples"},
-        {"jump_at=1e300", "jump_at", "out of range: valid from 0 to 1000000 s"},
         {"delay=32,jump_at=1,jump_by=-40", "delay", "-8 with open_states and jump_by"},
-        {"jump_by=99999999999", "jump_by", "out of range"},
         {"jump_by=1e3", "jump_by", "expected a whole number"},
-        {"open_states=0@0", "open_states weight", "out of range"},
-        {"open_states=0@-1/5", "open_states weight", "out of range"},
         {"open_states=0/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16", "open_states", "at most 16"},
         {"delay=20,open_states=-30@1", "delay", "less than 0 samples"},
-        {"dropout_periods=0", "dropout_periods", "out of range: valid from 1 to 1000"},
         {"dropout_at=1e400s", "dropout_at", "expected"},
-        {"dropout_at=-1", "dropout_at", "expected"},
         {"dropout_kind=late", "dropout_kind", "expected lost or repeated"},
-        {"ac_coupling=0", "ac_coupling", "out of range: valid from 0.01 to 100 Hz"},
         {"seed=-1", "seed", "expected"},
-        {"seed=18446744073709551616", "seed", "expected"},
         {"preferred=2147483647", "preferred", "largest 32-bit latency"},
     };
     for (const auto& c : cases) {
@@ -125,51 +112,14 @@ ASIOLong affordableSize(const SimSettings& settings) {
 // the keys given; settings taken run, and every input stays a number within full scale, whatever
 // the host plays (the sanitizer builds also catch any overflowing conversion on the way).
 TEST(SimSettingsText, HostileNumbersAreRefusedWithTheirKeyOrRunSafely) {
-    const std::vector<std::string> keys{
-        "inputs",        "outputs",     "rates",       "rate",        "min",
-        "max",           "preferred",   "granularity", "delay",       "gain",
-        "noise",         "seed",        "floating",    "dc",          "hum_level",
-        "ghost_gain",    "ghost_delay", "route",       "reset_at",    "ratechange_at",
-        "ratechange_to", "inlatency",   "outlatency",  "ac_coupling", "open_states",
-        "jump_at",       "jump_by",     "drift_ppm",   "dropout_at",  "dropout_periods"};
-    const std::vector<std::string> values{"0",
-                                          "-0",
-                                          "1",
-                                          "-1",
-                                          "0.5",
-                                          "24.5",
-                                          "64",
-                                          "1e-300",
-                                          "-1e-300",
-                                          "1e12",
-                                          "1e308",
-                                          "-1e308",
-                                          "inf",
-                                          "nan",
-                                          "4194304",
-                                          "4194305",
-                                          "2147483647",
-                                          "-2147483648",
-                                          "9223372036854775807",
-                                          "18446744073709551616",
-                                          "1000000",
-                                          "999.9",
-                                          "-200",
-                                          "60",
-                                          "20",
-                                          "1000",
-                                          "0@1/-40@2",
-                                          "0>1@30*60",
-                                          "1>0@4194304:0>0",
-                                          "3s",
-                                          "0.01",
-                                          "100",
-                                          "2",
-                                          "32",
-                                          "48000",
-                                          "-20",
-                                          "256",
-                                          "0.25s"};
+    const std::vector<std::string> keys = words(
+        "inputs outputs rates rate min max preferred granularity delay gain noise seed floating dc "
+        "hum_level ghost_gain ghost_delay route reset_at ratechange_at ratechange_to inlatency "
+        "outlatency ac_coupling open_states jump_at jump_by drift_ppm dropout_at dropout_periods");
+    const std::vector<std::string> values = words(
+        "0 -0 1 -1 0.5 24.5 64 1e-300 -1e-300 1e12 1e308 -1e308 inf nan 4194304 4194305 2147483647 "
+        "-2147483648 9223372036854775807 18446744073709551616 1000000 999.9 -200 60 20 1000 "
+        "0@1/-40@2 0>1@30*60 1>0@4194304:0>0 3s 0.01 100 2 32 48000 -20 256 0.25s");
     std::mt19937_64 random(0x5eed);
     int refused = 0;
     int ran = 0;

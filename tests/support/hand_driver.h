@@ -49,17 +49,12 @@ public:
             static_cast<std::size_t>(frames) * static_cast<std::size_t>(layoutOf(m_type).bytes);
         // The inputs hold silence, as a driver that heard nothing hands them over; the outputs
         // hold what no measurement should play.
-        memory.assign(static_cast<std::size_t>(count) * 2,
-                      std::vector<std::uint8_t>(halfBytes, 0xAB));
-        for (ASIOLong c = 0; c < count && infos[c].isInput; ++c) {
-            std::fill(memory[2 * static_cast<std::size_t>(c)].begin(),
-                      memory[2 * static_cast<std::size_t>(c)].end(), 0);
-            std::fill(memory[2 * static_cast<std::size_t>(c) + 1].begin(),
-                      memory[2 * static_cast<std::size_t>(c) + 1].end(), 0);
-        }
+        memory.clear();
         for (ASIOLong c = 0; c < count; ++c) {
-            infos[c].buffers[0] = half(c, 0);
-            infos[c].buffers[1] = half(c, 1);
+            for (void*& buffer : infos[c].buffers) {
+                const std::uint8_t fill = infos[c].isInput ? 0 : 0xAB;
+                buffer = memory.emplace_back(halfBytes, fill).data();
+            }
         }
         return ASE_OK;
     }
