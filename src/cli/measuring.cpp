@@ -108,7 +108,7 @@ std::string nothingCameBack(const MeasurementResult& result) {
 
 } // namespace
 
-bool measureInto(Run& run) {
+std::optional<MeasurementResult> measureOne(Run& run) {
     const MeasureOutcome outcome =
         measureOnce(run.session, run.events, {}, [&run](const SessionEvent& event) {
             run.console.notice(
@@ -120,16 +120,23 @@ bool measureInto(Run& run) {
         run.console.error("the driver could not stop its stream: " +
                           driverWords(outcome.stopMessage, outcome.stopError));
     }
-    if (outcome.result) {
-        run.report.measurements.push_back(*outcome.result);
-        if (!outcome.result->latencySamples) {
-            run.console.error(nothingCameBack(*outcome.result));
-        }
-        return true;
+    if (!outcome.result) {
+        run.report.failure = failureOf(*outcome.problem, run.session);
+        run.console.error(run.report.failure->message);
     }
-    run.report.failure = failureOf(*outcome.problem, run.session);
-    run.console.error(run.report.failure->message);
-    return false;
+    return outcome.result;
+}
+
+bool measureInto(Run& run) {
+    std::optional<MeasurementResult> result = measureOne(run);
+    if (!result) {
+        return false;
+    }
+    if (!result->latencySamples) {
+        run.console.error(nothingCameBack(*result));
+    }
+    run.report.measurements.push_back(std::move(*result));
+    return true;
 }
 
 void explainThresholdFailure(Run& run) {

@@ -31,10 +31,24 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                    "sweep, found between samples, with polarity, confidence and diagnoses)")
         ->check(CLI::IsMember({"threshold", "correlation"}));
 
+    app.add_option("--output", options.outputs,
+                   "An output to play on, by number or a unique part of its name (repeatable; "
+                   "default: every output)")
+        ->type_name("CHANNEL");
+    app.add_option("--input", options.inputs,
+                   "An input to listen to, by number or a unique part of its name (repeatable; "
+                   "default: every input)")
+        ->type_name("CHANNEL");
+    auto* matrix = app.add_flag("--matrix", options.matrix,
+                                "Each chosen output in turn, every chosen input listened to: the "
+                                "latency, level and verdict of each pair, and what they show")
+                       ->excludes(repeat);
+
     // Reports.
     auto* sweep = app.add_flag("--sweep", options.sweep,
                                "Measure every buffer size at every rate, with a fit per rate")
                       ->excludes(repeat)
+                      ->excludes(matrix)
                       ->excludes("--rate")
                       ->excludes("--buffer-size");
     app.add_option("--sweep-rates", options.sweepRates, "The sweep's rates (default: all offered)")
@@ -53,10 +67,11 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
     auto* wav = app.add_option("--wav", options.wavFile,
                                "Write the stimulus and every input of the (last) measurement to a "
                                "float WAV file")
-                    ->excludes(sweep);
+                    ->excludes(sweep)
+                    ->excludes(matrix);
     auto* plot = app.add_option("--plot", options.plotFile,
                                 "Draw the input around the onset, or a sweep's latencies, as SVG");
-    list->excludes(wav)->excludes(plot)->excludes(sweep);
+    list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(matrix);
     app.add_flag("-q,--quiet", options.quiet, "No status lines; only results and errors");
     addDriverOptions(app, options.driverOptions, {wav, plot, sweep});
     try {

@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include "cli/channel_choice.h"
 #include "cli/driver_choice.h"
 #include "cli/installed_drivers.h"
 #include "cli/report/output_file.h"
@@ -45,10 +46,7 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     std::string why;
     const int index = findDriver(drivers, options.driver.value_or(kDefaultDriverName), why);
     if (index < 0) {
-        std::string valid;
-        for (std::size_t i = 0; i < drivers.size(); ++i) {
-            valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
-        }
+        const std::string valid = numberedNames(drivers);
         console.error(why + "; installed: " + (valid.empty() ? "none" : valid));
         return kExitBadInput;
     }
@@ -61,16 +59,21 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     if (const int status = openDriver(run, index, name); status != 0) {
         return status;
     }
+    if (const int status = chooseChannels(run); status != 0) {
+        return status;
+    }
     if (const int status = applySetup(run, sensitivity); status != 0) {
         return status;
     }
 
-    int status = options.sweep ? measureSweep(run) : measureRepeatedly(run);
+    int status = options.matrix  ? measureMatrix(run)
+                 : options.sweep ? measureSweep(run)
+                                 : measureRepeatedly(run);
     if (status == kExitBadInput) {
         return status;
     }
     // A text report of nothing says nothing; a JSON or CSV one still records the failure.
-    if (!run.report.measurements.empty() ||
+    if (!run.report.measurements.empty() || !run.report.matrix.empty() ||
         (run.report.failure && options.format != ReportFormat::Text)) {
         status = std::max(status, writeReport(run, hooks));
     }

@@ -9,6 +9,7 @@
 #include "session/measure_once.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 struct IASIO;
@@ -40,7 +41,11 @@ int runCli(const CliOptions& options);
 // The run modes. Each measures into run.report and returns the exit code so far.
 int measureRepeatedly(Run& run);
 int measureSweep(Run& run);
+int measureMatrix(Run& run);
 
+// One measurement with the session's setup; none when it could not be made: the run cannot go
+// on, and the failure is recorded in the report and said on standard error.
+std::optional<MeasurementResult> measureOne(Run& run);
 // One measurement with the session's setup, into the report. False when it could not be made:
 // the run cannot go on, and the failure is recorded in the report and said on standard error.
 bool measureInto(Run& run);

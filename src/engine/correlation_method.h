@@ -38,6 +38,7 @@ public:
     // whole sweep after it. 0 when refused: the first switch ends the run, recording nothing.
     std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const override;
     bool needsRecording() const override { return true; }
+    bool judgesEveryInput() const override { return true; }
     void describe(MeasurementResult& result, const Recording& recording) const override;
 
     // Owner's thread, while the driver's thread goes on recording: whether the first `recorded`

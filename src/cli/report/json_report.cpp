@@ -1,5 +1,6 @@
 #include "cli/report/json_report.h"
 
+#include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -22,6 +23,8 @@ const char* kindName(RunKind kind) {
         return "repeat";
     case RunKind::Sweep:
         return "sweep";
+    case RunKind::Matrix:
+        return "matrix";
     }
     return "unknown";
 }
@@ -66,7 +69,24 @@ void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t s
     json["diagnoses"] = std::move(diagnoses);
 }
 
-Json measurementJson(const MeasurementResult& result) {
+Json channelJson(std::int32_t channel, const std::vector<std::string>& names) {
+    const auto index = static_cast<std::size_t>(channel);
+    return {{"index", channel},
+            {"name", channel >= 0 && index < names.size() ? Json(names[index]) : Json(nullptr)}};
+}
+
+// The outputs that played and the input that heard them, by channel number and name.
+void addChannels(Json& json, const MeasurementResult& result, const Report& report) {
+    Json outputs = Json::array();
+    for (const std::int32_t output : result.outputsPlayed) {
+        outputs.push_back(channelJson(output, report.outputNames));
+    }
+    json["outputs"] = std::move(outputs);
+    const std::optional<std::int32_t> input = inputHeard(result);
+    json["input"] = input ? channelJson(*input, report.inputNames) : Json(nullptr);
+}
+
+Json measurementJson(const MeasurementResult& result, const Report& report) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
               {"sensitivityDb", sensitivityDb(result.sensitivity)}};
@@ -83,7 +103,68 @@ Json measurementJson(const MeasurementResult& result) {
     if (result.correlation) {
         addCorrelation(json, *result.correlation, result.sensitivity);
     }
+    addChannels(json, result, report);
     return json;
+}
+
+const char* findingName(MatrixFinding::Kind kind) {
+    switch (kind) {
+    case MatrixFinding::LatencyApart:
+        return "latencyApart";
+    case MatrixFinding::SeveralOutputs:
+        return "severalOutputs";
+    case MatrixFinding::Swapped:
+        return "swapped";
+    case MatrixFinding::HeardNowhere:
+        break;
+    }
+    return "heardNowhere";
+}
+
+Json matrixJson(const Report& report) {
+    Json pairs = Json::array();
+    for (const MatrixCell& cell : report.matrix) {
+        const MeasurementResult& result = cell.result;
+        Json pair{{"output", channelJson(cell.output, report.outputNames)},
+                  {"input", channelJson(cell.input, report.inputNames)},
+                  {"path", !returnedNothing(result)},
+                  {"verdict", verdictWord(result.verdict.verdict)}};
+        pair["latency"] = result.latencySamples
+                              ? samplesAndMs(*result.latencySamples, result.sampleRate)
+                              : Json(nullptr);
+        const CorrelationFindings* found = result.correlation ? &*result.correlation : nullptr;
+        pair["levelDb"] = found && found->loopFound ? Json(found->levelDb) : Json(nullptr);
+        pair["polarity"] = found && found->loopFound ? Json(found->polarity) : Json(nullptr);
+        pair["marginDb"] = result.threshold ? Json(result.threshold->marginDb) : Json(nullptr);
+        pairs.push_back(std::move(pair));
+    }
+    Json findings = Json::array();
+    for (const MatrixFinding& finding : matrixFindings(report.matrix)) {
+        Json entry{{"kind", findingName(finding.kind)}};
+        switch (finding.kind) {
+        case MatrixFinding::LatencyApart:
+            entry["output"] = channelJson(finding.output, report.outputNames);
+            entry["input"] = channelJson(finding.input, report.inputNames);
+            entry["apartSamples"] = finding.samples;
+            entry["medianSamples"] = finding.medianSamples;
+            break;
+        case MatrixFinding::SeveralOutputs:
+            entry["input"] = channelJson(finding.input, report.inputNames);
+            entry["outputs"] = Json::array();
+            for (const std::int32_t output : finding.outputs) {
+                entry["outputs"].push_back(channelJson(output, report.outputNames));
+            }
+            break;
+        case MatrixFinding::Swapped:
+            entry["channels"] = {finding.output, finding.input};
+            break;
+        case MatrixFinding::HeardNowhere:
+            entry["output"] = channelJson(finding.output, report.outputNames);
+            break;
+        }
+        findings.push_back(std::move(entry));
+    }
+    return {{"pairs", std::move(pairs)}, {"findings", std::move(findings)}};
 }
 
 Json summaryJson(const Summary& summary) {
@@ -106,7 +187,7 @@ std::string jsonReport(const Report& report) {
                              : Json(methodName(report.measurements.front().method))}};
     Json measurements = Json::array();
     for (const MeasurementResult& result : report.measurements) {
-        measurements.push_back(measurementJson(result));
+        measurements.push_back(measurementJson(result, report));
     }
     json["measurements"] = std::move(measurements);
     json["failure"] = report.failure ? Json{{"kind", report.failure->kind},
@@ -115,7 +196,12 @@ std::string jsonReport(const Report& report) {
                                             {"bufferSize", report.failure->bufferSize},
                                             {"planned", report.planned}}
                                      : Json(nullptr);
-    if (report.kind == RunKind::Sweep) {
+    if (report.kind == RunKind::Matrix) {
+        json["method"] = report.matrix.empty()
+                             ? Json(nullptr)
+                             : Json(methodName(report.matrix.front().result.method));
+        json["matrix"] = matrixJson(report);
+    } else if (report.kind == RunKind::Sweep) {
         Json fits = Json::array();
         for (const LatencyFit& fit : fitPerRate(report.measurements)) {
             fits.push_back({{"sampleRate", fit.sampleRate},

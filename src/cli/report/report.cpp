@@ -1,5 +1,6 @@
 #include "cli/report/report.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -19,6 +20,57 @@ std::optional<double> unreportedSamples(const MeasurementResult& result) {
     }
     return *result.latencySamples - static_cast<double>(result.reportedInputLatency) -
            static_cast<double>(result.reportedOutputLatency);
+}
+
+std::optional<std::int32_t> inputHeard(const MeasurementResult& result) {
+    if (!result.latencySamples) {
+        return std::nullopt;
+    }
+    if (result.correlation) {
+        return result.correlation->input;
+    }
+    if (result.threshold) {
+        return result.threshold->input;
+    }
+    return std::nullopt;
+}
+
+std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names) {
+    const auto index = static_cast<std::size_t>(channel);
+    if (channel < 0 || index >= names.size() || names[index].empty()) {
+        return std::to_string(channel);
+    }
+    return std::to_string(channel) + " \"" + names[index] + "\"";
+}
+
+std::string channelsText(const MeasurementResult& result, const Report& report) {
+    std::string text = result.outputsPlayed.size() == 1 ? "output " : "outputs ";
+    for (std::size_t i = 0; i < result.outputsPlayed.size(); ++i) {
+        text += (i ? ", " : "") + channelLabel(result.outputsPlayed[i], report.outputNames);
+    }
+    const std::optional<std::int32_t> input = inputHeard(result);
+    return text + " -> " +
+           (input ? "input " + channelLabel(*input, report.inputNames) : "no input");
+}
+
+bool returnedNothing(const MeasurementResult& result) {
+    const std::vector<VerdictReason>& reasons = result.verdict.reasons;
+    return !result.latencySamples &&
+           std::any_of(reasons.begin(), reasons.end(), [](const VerdictReason& reason) {
+               return reason.kind == VerdictReason::NothingCameBack;
+           });
+}
+
+const char* verdictWord(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Verified:
+        return "verified";
+    case Verdict::Doubtful:
+        return "doubtful";
+    case Verdict::NoResult:
+        break;
+    }
+    return "no result";
 }
 
 double toMs(double samples, double sampleRate) {

@@ -12,6 +12,15 @@ enum class RunKind {
     Single, // one measurement
     Repeat, // several on one setup, with statistics
     Sweep,  // one per buffer size and rate, with a fit per rate
+    Matrix, // each chosen output in turn, every chosen input listened to
+};
+
+// One output and one input of a channel matrix, by the driver's channel numbers, with what the
+// input heard of the output; a result without a latency where nothing returned.
+struct MatrixCell {
+    std::int32_t output = 0;
+    std::int32_t input = 0;
+    MeasurementResult result;
 };
 
 // Why a run ended before it had made every measurement it was to make.
@@ -30,7 +39,29 @@ struct Report {
     std::vector<MeasurementResult> measurements;
     std::size_t planned = 0; // measurements the run was to make
     std::optional<RunFailure> failure;
+    // The driver's channel names by channel number (empty where it gives none).
+    std::vector<std::string> inputNames;
+    std::vector<std::string> outputNames;
+    // RunKind::Matrix: output by output, each chosen input in turn.
+    std::vector<MatrixCell> matrix;
 };
+
+// The input whose hearing the result's latency comes from; none when nothing came back.
+std::optional<std::int32_t> inputHeard(const MeasurementResult& result);
+
+// The outputs a result played on and the input that heard it, in words: `output 0 "Out 1" ->
+// input 2 "In 3"`; "no input" when nothing came back.
+std::string channelsText(const MeasurementResult& result, const Report& report);
+
+// Whether nothing of the stimulus came back at all (a matrix's "no path"), rather than something
+// no result could be made of.
+bool returnedNothing(const MeasurementResult& result);
+
+// The verdict in one word for tables: "verified", "doubtful" or "no result".
+const char* verdictWord(Verdict verdict);
+
+// A channel as a user finds it in --output and --input: its number and the driver's name for it.
+std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names);
 
 const char* methodName(MethodKind method);
 

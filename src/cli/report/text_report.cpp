@@ -1,8 +1,11 @@
 #include "cli/report/text_report.h"
 
+#include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -17,11 +20,16 @@ std::string summaryLine(const LatencyStatistics& stats, const char* unit, const 
                      decimals, s.mean, decimals, s.standardDeviation);
 }
 
-// Each result, with the driver's latencies once and again whenever they change.
-std::string runsText(const std::vector<MeasurementResult>& runs) {
+// Each result, with the driver's latencies and the channels once and again whenever they change.
+std::string runsText(const Report& report) {
     std::string text;
     const MeasurementResult* lastShown = nullptr;
-    for (const MeasurementResult& run : runs) {
+    std::string lastChannels;
+    for (const MeasurementResult& run : report.measurements) {
+        if (std::string channels = channelsText(run, report); channels != lastChannels) {
+            text += "Channels: " + channels + "\n";
+            lastChannels = std::move(channels);
+        }
         const bool showReported =
             run.latencySamples &&
             (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
@@ -61,16 +69,106 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
     return text;
 }
 
+// A cell's latency, or why there is none, in a column of its own.
+std::string cellText(const MatrixCell& cell) {
+    const MeasurementResult& result = cell.result;
+    if (!result.latencySamples) {
+        return returnedNothing(result) ? "no path" : "no result";
+    }
+    return formatted(result.method == MethodKind::Correlation ? "%.2f%s" : "%.0f%s",
+                     *result.latencySamples, result.verdict.verified() ? "" : "?");
+}
+
+// A pair's level: the correlation's gain, or how far the pulse rose over the threshold.
+std::string levelText(const MeasurementResult& result) {
+    if (result.correlation && result.correlation->loopFound) {
+        return formatted("level %.1f dB, polarity %s", result.correlation->levelDb,
+                         result.correlation->polarity < 0 ? "inverted" : "normal");
+    }
+    if (result.threshold) {
+        return formatted("%.1f dB over the threshold", result.threshold->marginDb);
+    }
+    return "";
+}
+
+std::string findingText(const MatrixFinding& finding, const Report& report) {
+    const auto output = [&report](std::int32_t channel) {
+        return "output " + channelLabel(channel, report.outputNames);
+    };
+    const auto input = [&report](std::int32_t channel) {
+        return "input " + channelLabel(channel, report.inputNames);
+    };
+    switch (finding.kind) {
+    case MatrixFinding::LatencyApart:
+        return formatted("Finding: %s -> %s takes %+.2f samples against the others' %.2f (a "
+                         "digital port among analog ones?)",
+                         output(finding.output).c_str(), input(finding.input).c_str(),
+                         finding.samples, finding.medianSamples);
+    case MatrixFinding::SeveralOutputs: {
+        std::string outputs;
+        for (const std::int32_t channel : finding.outputs) {
+            outputs += (outputs.empty() ? "" : ", ") + channelLabel(channel, report.outputNames);
+        }
+        return "Finding: " + input(finding.input) + " hears several outputs: " + outputs +
+               " (a mixer route?)";
+    }
+    case MatrixFinding::Swapped:
+        return "Finding: channels " + std::to_string(finding.output) + " and " +
+               std::to_string(finding.input) + " are swapped: " + output(finding.output) +
+               " is heard on " + input(finding.input) + ", " + output(finding.input) + " on " +
+               input(finding.output);
+    case MatrixFinding::HeardNowhere:
+        return "Finding: " + output(finding.output) + " is heard on no input";
+    }
+    return "";
+}
+
+std::string matrixText(const Report& report) {
+    const std::vector<MatrixCell>& cells = report.matrix;
+    std::vector<std::int32_t> inputs;
+    for (const MatrixCell& cell : cells) {
+        if (std::find(inputs.begin(), inputs.end(), cell.input) == inputs.end()) {
+            inputs.push_back(cell.input);
+        }
+    }
+    std::string text =
+        formatted("Channel matrix (%s): latency in samples, outputs down, inputs "
+                  "across; ? doubtful\n%-10s",
+                  cells.empty() ? "" : methodName(cells.front().result.method), "out \\ in");
+    for (const std::int32_t input : inputs) {
+        text += formatted("%10d", static_cast<int>(input));
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i == 0 || cells[i - 1].output != cells[i].output) {
+            text += formatted("\n%-10d", static_cast<int>(cells[i].output));
+        }
+        text += formatted("%10s", cellText(cells[i]).c_str());
+    }
+    text += "\n";
+    for (const MatrixCell& cell : cells) {
+        if (cell.result.latencySamples) {
+            text += "output " + channelLabel(cell.output, report.outputNames) + " -> input " +
+                    channelLabel(cell.input, report.inputNames) + ": " + cellText(cell) +
+                    formatted(" samples / %.2f ms, ", cell.result.latencyMs().value_or(0)) +
+                    levelText(cell.result) + ", " + verdictWord(cell.result.verdict.verdict) + "\n";
+        }
+    }
+    for (const MatrixFinding& finding : matrixFindings(cells)) {
+        text += findingText(finding, report) + "\n";
+    }
+    return text;
+}
+
 } // namespace
 
 std::string textReport(const Report& report) {
     std::string text;
     switch (report.kind) {
     case RunKind::Single:
-        text = runsText(report.measurements);
+        text = runsText(report);
         break;
     case RunKind::Repeat:
-        text = runsText(report.measurements);
+        text = runsText(report);
         if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
             text += summaryLine(*stats, "samples", stats->samples, 2);
             text += summaryLine(*stats, "ms", stats->ms, 3);
@@ -78,6 +176,9 @@ std::string textReport(const Report& report) {
         break;
     case RunKind::Sweep:
         text = sweepText(report.measurements);
+        break;
+    case RunKind::Matrix:
+        text = matrixText(report);
         break;
     }
     if (report.failure) {

@@ -1,0 +1,114 @@
+#include "cli/report/matrix_findings.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+bool heard(const MatrixCell& cell) {
+    return cell.result.latencySamples.has_value();
+}
+
+const MatrixCell* find(const std::vector<MatrixCell>& cells, std::int32_t output,
+                       std::int32_t input) {
+    const auto at = std::find_if(cells.begin(), cells.end(), [&](const MatrixCell& cell) {
+        return cell.output == output && cell.input == input;
+    });
+    return at == cells.end() ? nullptr : &*at;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Only a few pairs apart from a majority are named: with no majority there is no rest.
+void latenciesApart(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
+    std::vector<double> latencies;
+    for (const MatrixCell& cell : cells) {
+        if (heard(cell)) {
+            latencies.push_back(*cell.result.latencySamples);
+        }
+    }
+    if (latencies.size() < 3) {
+        return;
+    }
+    const double middle = median(latencies);
+    std::vector<MatrixFinding> apart;
+    for (const MatrixCell& cell : cells) {
+        if (heard(cell) && std::abs(*cell.result.latencySamples - middle) > kLatencyApartSamples) {
+            apart.push_back({.kind = MatrixFinding::LatencyApart,
+                             .output = cell.output,
+                             .input = cell.input,
+                             .samples = *cell.result.latencySamples - middle,
+                             .medianSamples = middle});
+        }
+    }
+    if (apart.size() * 2 < latencies.size()) {
+        found.insert(found.end(), apart.begin(), apart.end());
+    }
+}
+
+void severalOutputs(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
+    std::vector<std::int32_t> inputs;
+    for (const MatrixCell& cell : cells) {
+        if (std::find(inputs.begin(), inputs.end(), cell.input) == inputs.end()) {
+            inputs.push_back(cell.input);
+        }
+    }
+    for (const std::int32_t input : inputs) {
+        MatrixFinding finding{.kind = MatrixFinding::SeveralOutputs, .input = input};
+        for (const MatrixCell& cell : cells) {
+            if (cell.input == input && heard(cell)) {
+                finding.outputs.push_back(cell.output);
+            }
+        }
+        if (finding.outputs.size() > 1) {
+            found.push_back(std::move(finding));
+        }
+    }
+}
+
+void swapped(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
+    const auto hears = [&cells](std::int32_t output, std::int32_t input) {
+        const MatrixCell* cell = find(cells, output, input);
+        return cell && heard(*cell);
+    };
+    // Each straight pair must have been measured, and have returned nothing.
+    const auto silent = [&cells](std::int32_t channel) {
+        const MatrixCell* cell = find(cells, channel, channel);
+        return cell && !heard(*cell);
+    };
+    for (const MatrixCell& cell : cells) {
+        const std::int32_t a = cell.output;
+        const std::int32_t b = cell.input;
+        if (a < b && hears(a, b) && hears(b, a) && silent(a) && silent(b)) {
+            found.push_back({.kind = MatrixFinding::Swapped, .output = a, .input = b});
+        }
+    }
+}
+
+void heardNowhere(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::int32_t output = cells[i].output;
+        const bool first = i == 0 || cells[i - 1].output != output;
+        const bool anyHeard = std::any_of(cells.begin(), cells.end(), [&](const MatrixCell& c) {
+            return c.output == output && heard(c);
+        });
+        if (first && !anyHeard) {
+            found.push_back({.kind = MatrixFinding::HeardNowhere, .output = output});
+        }
+    }
+}
+
+} // namespace
+
+std::vector<MatrixFinding> matrixFindings(const std::vector<MatrixCell>& cells) {
+    std::vector<MatrixFinding> found;
+    latenciesApart(cells, found);
+    severalOutputs(cells, found);
+    swapped(cells, found);
+    heardNowhere(cells, found);
+    return found;
+}
