@@ -28,7 +28,7 @@ int writeReport(Run& run, const DriverHooks& hooks) {
         hooks.afterResult(run.session.driver());
     }
     std::fflush(stdout);
-    if (report.measurements.empty()) {
+    if (report.measurements.empty() && report.matrix.empty()) {
         return kExitMeasured;
     }
 
@@ -41,7 +41,8 @@ int writeReport(Run& run, const DriverHooks& hooks) {
     }
     if (!run.options.plotFile.empty() && why.empty()) {
         why = writeTextWhole(run.options.plotFile,
-                             report.kind == RunKind::Sweep
+                             report.kind == RunKind::Matrix ? matrixPlot(report)
+                             : report.kind == RunKind::Sweep
                                  ? sweepPlot(report)
                                  : onsetPlot(report.measurements.back(), recording));
     }

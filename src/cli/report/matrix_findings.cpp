@@ -112,3 +112,34 @@ std::vector<MatrixFinding> matrixFindings(const std::vector<MatrixCell>& cells) 
     heardNowhere(cells, found);
     return found;
 }
+
+std::string matrixFindingText(const MatrixFinding& finding, const Report& report) {
+    const auto output = [&report](std::int32_t channel) {
+        return "output " + channelLabel(channel, report.outputNames);
+    };
+    const auto input = [&report](std::int32_t channel) {
+        return "input " + channelLabel(channel, report.inputNames);
+    };
+    switch (finding.kind) {
+    case MatrixFinding::LatencyApart:
+        return formatted("%s -> %s takes %+.2f samples against the others' %.2f (a "
+                         "digital port among analog ones?)",
+                         output(finding.output).c_str(), input(finding.input).c_str(),
+                         finding.samples, finding.medianSamples);
+    case MatrixFinding::SeveralOutputs: {
+        std::string outputs;
+        for (const std::int32_t channel : finding.outputs) {
+            outputs += (outputs.empty() ? "" : ", ") + channelLabel(channel, report.outputNames);
+        }
+        return input(finding.input) + " hears several outputs: " + outputs + " (a mixer route?)";
+    }
+    case MatrixFinding::Swapped:
+        return "channels " + std::to_string(finding.output) + " and " +
+               std::to_string(finding.input) + " are swapped: " + output(finding.output) +
+               " is heard on " + input(finding.input) + ", " + output(finding.input) + " on " +
+               input(finding.output);
+    case MatrixFinding::HeardNowhere:
+        return output(finding.output) + " is heard on no input";
+    }
+    return "";
+}

@@ -29,3 +29,6 @@ struct MatrixFinding {
 // A pair counts as heard when it has a latency, verified or doubtful. Outputs and inputs are
 // paired by channel number for the swaps.
 std::vector<MatrixFinding> matrixFindings(const std::vector<MatrixCell>& cells);
+
+// A finding in words, its channels numbered and named.
+std::string matrixFindingText(const MatrixFinding& finding, const Report& report);

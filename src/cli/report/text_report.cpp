@@ -91,38 +91,6 @@ std::string levelText(const MeasurementResult& result) {
     return "";
 }
 
-std::string findingText(const MatrixFinding& finding, const Report& report) {
-    const auto output = [&report](std::int32_t channel) {
-        return "output " + channelLabel(channel, report.outputNames);
-    };
-    const auto input = [&report](std::int32_t channel) {
-        return "input " + channelLabel(channel, report.inputNames);
-    };
-    switch (finding.kind) {
-    case MatrixFinding::LatencyApart:
-        return formatted("Finding: %s -> %s takes %+.2f samples against the others' %.2f (a "
-                         "digital port among analog ones?)",
-                         output(finding.output).c_str(), input(finding.input).c_str(),
-                         finding.samples, finding.medianSamples);
-    case MatrixFinding::SeveralOutputs: {
-        std::string outputs;
-        for (const std::int32_t channel : finding.outputs) {
-            outputs += (outputs.empty() ? "" : ", ") + channelLabel(channel, report.outputNames);
-        }
-        return "Finding: " + input(finding.input) + " hears several outputs: " + outputs +
-               " (a mixer route?)";
-    }
-    case MatrixFinding::Swapped:
-        return "Finding: channels " + std::to_string(finding.output) + " and " +
-               std::to_string(finding.input) + " are swapped: " + output(finding.output) +
-               " is heard on " + input(finding.input) + ", " + output(finding.input) + " on " +
-               input(finding.output);
-    case MatrixFinding::HeardNowhere:
-        return "Finding: " + output(finding.output) + " is heard on no input";
-    }
-    return "";
-}
-
 std::string matrixText(const Report& report) {
     const std::vector<MatrixCell>& cells = report.matrix;
     std::vector<std::int32_t> inputs;
@@ -154,7 +122,7 @@ std::string matrixText(const Report& report) {
         }
     }
     for (const MatrixFinding& finding : matrixFindings(cells)) {
-        text += findingText(finding, report) + "\n";
+        text += "Finding: " + matrixFindingText(finding, report) + "\n";
     }
     return text;
 }
