@@ -333,7 +333,7 @@ TEST_F(Cli, OnlyAMethodThatKnowsThemAddsPolarityConfidenceAndDiagnoses) {
 TEST_F(Cli, QuietLeavesOnlyResultsAndErrors) {
     const CliRun measured = cli("--quiet --sim pace=freewheel");
     EXPECT_EQ(measured.err, "");
-    EXPECT_EQ(count(measured.out, "\n"), 2);
+    EXPECT_EQ(count(measured.out, "\n"), 3) << "the result, the driver's figures, the channels";
 
     const CliRun failed = cli("--quiet --sim pace=freewheel,cable=off");
     EXPECT_EQ(failed.err.rfind("tarvelo-cli: nothing came back", 0), 0u) << failed.err;
@@ -421,6 +421,16 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
         {"--sweep --sweep-rates 48000,12345", ""},
         {"--list --plot " + wav, ""},
         {"--sim-help --wav " + wav, ""},
+        {"--output 7", "tarvelo-cli: no output at position 7; the driver's outputs: 0 \"Sim Out "
+                       "1\", 1 \"Sim Out 2\"\n"},
+        {"--input 'line 5'", "tarvelo-cli: unknown input 'line 5'; the driver's inputs: 0 \"Sim "
+                             "In 1\", 1 \"Sim In 2\"\n"},
+        {"--input 1 --input 'IN 2'", "tarvelo-cli: input 1 \"Sim In 2\" is chosen twice\n"},
+        {"--output sim", ""},
+        {"--sim outputs=0 --output 0", ""},
+        {"--matrix --sweep", ""},
+        {"--matrix --repeat 2", ""},
+        {"--matrix --wav " + wav, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -433,6 +443,176 @@ TEST_F(Cli, BadInputStopsWithOneLineBeforeAnythingIsMeasured) {
             EXPECT_EQ(run.err, c.line);
         }
         EXPECT_TRUE(std::filesystem::is_empty(file("")));
+    }
+}
+
+// The pulse goes to the chosen outputs only, and each result names them and the input that
+// heard it by the driver's numbers and names, whatever position the input has among those chosen.
+TEST_F(Cli, OnlyTheChosenChannelsAreMeasuredAndEveryResultNamesThem) {
+    // Input 0 hears output 1 sooner than output 0; every other input its own output.
+    const std::string sim = " -q -f json --sim 'pace=freewheel,inputs=4,outputs=4,route=0>1@10:"
+                            "0>0@50:1>1:2>2:3>3'";
+    struct Case {
+        const char* choice;
+        double latency;
+        std::vector<int> outputs;
+        int input;
+    };
+    const Case cases[] = {
+        {"", 2 * 256 + 10, {0, 1, 2, 3}, 0},
+        {"--output 0 --input 0", 2 * 256 + 50, {0}, 0},
+        {"--input 0 --output 'OUT 2' --output 0", 2 * 256 + 10, {1, 0}, 0},
+        {"--input 3 --input 2 --output 3", 2 * 256 + 32, {3}, 3},
+        {"--output 2 --input 3", 0, {2}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.choice);
+        const CliRun run = cli(c.choice + sim);
+        EXPECT_EQ(run.exitCode, c.input < 0 ? 1 : 0) << run.err;
+        const Json result = Json::parse(run.out)["measurements"][0];
+        std::vector<int> outputs;
+        for (const Json& output : result["outputs"]) {
+            outputs.push_back(output["index"]);
+            EXPECT_EQ(output["name"], "Sim Out " + std::to_string(outputs.back() + 1));
+        }
+        EXPECT_EQ(outputs, c.outputs);
+        if (c.input < 0) {
+            EXPECT_TRUE(result["input"].is_null());
+            EXPECT_TRUE(result["latency"].is_null());
+            continue;
+        }
+        EXPECT_EQ(result["latency"]["samples"], c.latency);
+        EXPECT_EQ(result["input"],
+                  (Json{{"index", c.input}, {"name", "Sim In " + std::to_string(c.input + 1)}}));
+        EXPECT_EQ(result["inputChannel"], c.input);
+    }
+    const CliRun text = cli("--output 1 --input 'in 1'" + sim.substr(0, sim.find(" -f json")) +
+                            sim.substr(sim.find(" --sim")));
+    EXPECT_NE(text.out.find("\nChannels: output 1 \"Sim Out 2\" -> input 0 \"Sim In 1\"\n"),
+              std::string::npos)
+        << text.out;
+    const CliRun csv = cli("--output 1 --input 0 -q -f csv" + sim.substr(sim.find(" --sim")));
+    EXPECT_NE(csv.out.find(",1,\"Sim Out 2\",0,\"Sim In 1\"\n"), std::string::npos) << csv.out;
+}
+
+struct RoutedPair {
+    int input;
+    int output;
+    int delay;
+};
+
+std::string routeOf(const std::vector<RoutedPair>& pairs) {
+    std::string route;
+    for (const RoutedPair& pair : pairs) {
+        route += (route.empty() ? "" : ":") + std::to_string(pair.input) + ">" +
+                 std::to_string(pair.output) + "@" + std::to_string(pair.delay);
+    }
+    return route;
+}
+
+// Every pair of the matrix against the routing: its latency where a path was routed (exactly,
+// or within `tolerance`), "no path" elsewhere.
+void expectMatrix(const Json& matrix, const std::vector<RoutedPair>& routed, int channels,
+                  double tolerance) {
+    ASSERT_EQ(matrix["pairs"].size(), static_cast<std::size_t>(channels * channels));
+    for (const Json& pair : matrix["pairs"]) {
+        const int output = pair["output"]["index"];
+        const int input = pair["input"]["index"];
+        SCOPED_TRACE(testing::Message() << "output " << output << ", input " << input);
+        const auto path = std::find_if(routed.begin(), routed.end(), [&](const RoutedPair& r) {
+            return r.output == output && r.input == input;
+        });
+        EXPECT_EQ(pair["path"], path != routed.end());
+        if (path == routed.end()) {
+            EXPECT_TRUE(pair["latency"].is_null());
+            continue;
+        }
+        EXPECT_EQ(pair["verdict"], "verified");
+        EXPECT_NEAR(pair["latency"]["samples"].get<double>(), 2 * 256 + path->delay, tolerance);
+    }
+}
+
+TEST_F(Cli, TheMatrixRecoversEveryPairOfARoutingAndNamesWhatItShows) {
+    // Analog pairs near 40 samples, one digital port at 8, channels 1 and 2 swapped, and input 3
+    // hearing output 0 too, as a mixer route.
+    const std::vector<RoutedPair> routed{
+        {0, 0, 40}, {1, 2, 40}, {2, 1, 41}, {3, 3, 8}, {3, 0, 100}};
+    const std::string setup =
+        " --matrix -q --sim 'pace=freewheel,inputs=4,outputs=4,route=" + routeOf(routed) + "'";
+    const Json expectedFindings = Json::parse(R"([
+        {"kind": "latencyApart", "output": {"index": 0, "name": "Sim Out 1"},
+         "input": {"index": 3, "name": "Sim In 4"}, "apartSamples": 60.0, "medianSamples": 552.0},
+        {"kind": "latencyApart", "output": {"index": 3, "name": "Sim Out 4"},
+         "input": {"index": 3, "name": "Sim In 4"}, "apartSamples": -32.0, "medianSamples": 552.0},
+        {"kind": "severalOutputs", "input": {"index": 3, "name": "Sim In 4"},
+         "outputs": [{"index": 0, "name": "Sim Out 1"}, {"index": 3, "name": "Sim Out 4"}]},
+        {"kind": "swapped", "channels": [1, 2]}])");
+    for (const auto& [method, tolerance] : {std::pair{"threshold", 0.0}, {"correlation", 0.01}}) {
+        SCOPED_TRACE(method);
+        const CliRun run = cli(std::string("-f json -m ") + method + setup);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const Json json = Json::parse(run.out);
+        EXPECT_EQ(json["kind"], "matrix");
+        expectMatrix(json["matrix"], routed, 4, tolerance);
+        EXPECT_EQ(json["matrix"]["findings"], expectedFindings);
+    }
+
+    const CliRun text = cli("--plot " + file("matrix.svg").string() + setup);
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    for (const char* finding :
+         {"Finding: output 3 \"Sim Out 4\" -> input 3 \"Sim In 4\" takes -32.00 samples",
+          "Finding: input 3 \"Sim In 4\" hears several outputs: 0 \"Sim Out 1\", 3 \"Sim Out 4\"",
+          "Finding: channels 1 and 2 are swapped"}) {
+        EXPECT_NE(text.out.find(finding), std::string::npos) << text.out;
+    }
+    const std::vector<std::string> verdicts =
+        svgValues(file("matrix.svg"), "//svg:rect[@class='pair']/@data-verdict");
+    EXPECT_EQ(verdicts.size(), 16u);
+    EXPECT_EQ(std::count(verdicts.begin(), verdicts.end(), "verified"), 5);
+    EXPECT_EQ(svgValues(file("matrix.svg"), "//svg:*[@class='finding']/@class").size(), 4u);
+    const CliRun csv = cli("-f csv" + setup);
+    EXPECT_EQ(count(csv.out, "\n"), 1 + 16) << csv.out;
+    EXPECT_NE(csv.out.find("\n3,\"Sim Out 4\",3,\"Sim In 4\",threshold,48000,256,yes,520,"),
+              std::string::npos)
+        << csv.out;
+}
+
+// Random routings, each input hearing at most one output (or none) after any delay: the
+// threshold's matrix finds each exactly, and an output heard nowhere is named.
+TEST_F(Cli, TheMatrixRecoversSeededRandomRoutings) {
+    for (const unsigned seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        std::srand(seed);
+        std::vector<int> outputs{0, 1, 2};
+        std::vector<RoutedPair> routed;
+        for (int input = 0; input < 3; ++input) {
+            const int output = outputs[static_cast<std::size_t>(std::rand() % 3)];
+            if (std::rand() % 4 != 0) {
+                routed.push_back({input, output, std::rand() % 300});
+            }
+        }
+        std::string route = routeOf(routed);
+        for (int input = 0; input < 3; ++input) {
+            if (std::none_of(routed.begin(), routed.end(),
+                             [input](const RoutedPair& r) { return r.input == input; })) {
+                route += (route.empty() ? "" : ":") + std::to_string(input) + ">-";
+            }
+        }
+        const CliRun run = cli(
+            "--matrix -q -f json --sim 'pace=freewheel,inputs=3,outputs=3,route=" + route + "'");
+        ASSERT_FALSE(run.out.empty()) << route << ": " << run.err;
+        const Json json = Json::parse(run.out);
+        expectMatrix(json["matrix"], routed, 3, 0.0);
+        for (const int output : outputs) {
+            const bool heard =
+                std::any_of(routed.begin(), routed.end(),
+                            [output](const RoutedPair& r) { return r.output == output; });
+            const Json named = {
+                {"kind", "heardNowhere"},
+                {"output", {{"index", output}, {"name", "Sim Out " + std::to_string(output + 1)}}}};
+            const Json& findings = json["matrix"]["findings"];
+            EXPECT_EQ(std::count(findings.begin(), findings.end(), named), heard ? 0 : 1) << output;
+        }
     }
 }
 

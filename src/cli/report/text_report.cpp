@@ -26,10 +26,6 @@ std::string runsText(const Report& report) {
     const MeasurementResult* lastShown = nullptr;
     std::string lastChannels;
     for (const MeasurementResult& run : report.measurements) {
-        if (std::string channels = channelsText(run, report); channels != lastChannels) {
-            text += "Channels: " + channels + "\n";
-            lastChannels = std::move(channels);
-        }
         const bool showReported =
             run.latencySamples &&
             (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
@@ -39,6 +35,10 @@ std::string runsText(const Report& report) {
         }
         if (showReported) {
             lastShown = &run;
+        }
+        if (std::string channels = channelsText(run, report); channels != lastChannels) {
+            text += "Channels: " + channels + "\n";
+            lastChannels = std::move(channels);
         }
     }
     return text;
