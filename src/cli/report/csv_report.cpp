@@ -18,8 +18,7 @@ std::string quoted(const std::string& text) {
 }
 
 std::string nameField(std::int32_t channel, const std::vector<std::string>& names) {
-    const auto index = static_cast<std::size_t>(channel);
-    return quoted(channel >= 0 && index < names.size() ? names[index] : "");
+    return quoted(channelName(channel, names));
 }
 
 // The outputs played (numbers and names, each separated by spaces) and the input that heard them.
@@ -28,9 +27,7 @@ std::string channelFields(const MeasurementResult& result, const Report& report)
     std::string names;
     for (const std::int32_t output : result.outputsPlayed) {
         numbers += (numbers.empty() ? "" : " ") + std::to_string(output);
-        const auto index = static_cast<std::size_t>(output);
-        names += (names.empty() ? "" : " ") +
-                 (index < report.outputNames.size() ? report.outputNames[index] : "");
+        names += (names.empty() ? "" : " ") + channelName(output, report.outputNames);
     }
     const std::optional<std::int32_t> input = inputHeard(result);
     return numbers + "," + quoted(names) + "," + (input ? std::to_string(*input) : "") + "," +

@@ -70,9 +70,8 @@ void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t s
 }
 
 Json channelJson(std::int32_t channel, const std::vector<std::string>& names) {
-    const auto index = static_cast<std::size_t>(channel);
-    return {{"index", channel},
-            {"name", channel >= 0 && index < names.size() ? Json(names[index]) : Json(nullptr)}};
+    const std::string name = channelName(channel, names);
+    return {{"index", channel}, {"name", name.empty() ? Json(nullptr) : Json(name)}};
 }
 
 // The outputs that played and the input that heard them, by channel number and name.

@@ -51,13 +51,7 @@ void latenciesApart(const std::vector<MatrixCell>& cells, std::vector<MatrixFind
 }
 
 void severalOutputs(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
-    std::vector<std::int32_t> inputs;
-    for (const MatrixCell& cell : cells) {
-        if (std::find(inputs.begin(), inputs.end(), cell.input) == inputs.end()) {
-            inputs.push_back(cell.input);
-        }
-    }
-    for (const std::int32_t input : inputs) {
+    for (const std::int32_t input : matrixInputs(cells)) {
         MatrixFinding finding{.kind = MatrixFinding::SeveralOutputs, .input = input};
         for (const MatrixCell& cell : cells) {
             if (cell.input == input && heard(cell)) {
@@ -90,13 +84,10 @@ void swapped(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& f
 }
 
 void heardNowhere(const std::vector<MatrixCell>& cells, std::vector<MatrixFinding>& found) {
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const std::int32_t output = cells[i].output;
-        const bool first = i == 0 || cells[i - 1].output != output;
-        const bool anyHeard = std::any_of(cells.begin(), cells.end(), [&](const MatrixCell& c) {
-            return c.output == output && heard(c);
-        });
-        if (first && !anyHeard) {
+    for (const std::int32_t output : matrixOutputs(cells)) {
+        if (std::none_of(cells.begin(), cells.end(), [output](const MatrixCell& cell) {
+                return cell.output == output && heard(cell);
+            })) {
             found.push_back({.kind = MatrixFinding::HeardNowhere, .output = output});
         }
     }

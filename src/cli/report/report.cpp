@@ -35,12 +35,37 @@ std::optional<std::int32_t> inputHeard(const MeasurementResult& result) {
     return std::nullopt;
 }
 
-std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names) {
+std::string channelName(std::int32_t channel, const std::vector<std::string>& names) {
     const auto index = static_cast<std::size_t>(channel);
-    if (channel < 0 || index >= names.size() || names[index].empty()) {
-        return std::to_string(channel);
+    return channel >= 0 && index < names.size() ? names[index] : std::string();
+}
+
+std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names) {
+    const std::string name = channelName(channel, names);
+    return std::to_string(channel) + (name.empty() ? "" : " \"" + name + "\"");
+}
+
+namespace {
+
+std::vector<std::int32_t> channelsOf(const std::vector<MatrixCell>& cells,
+                                     std::int32_t MatrixCell::*kind) {
+    std::vector<std::int32_t> channels;
+    for (const MatrixCell& cell : cells) {
+        if (std::find(channels.begin(), channels.end(), cell.*kind) == channels.end()) {
+            channels.push_back(cell.*kind);
+        }
     }
-    return std::to_string(channel) + " \"" + names[index] + "\"";
+    return channels;
+}
+
+} // namespace
+
+std::vector<std::int32_t> matrixOutputs(const std::vector<MatrixCell>& cells) {
+    return channelsOf(cells, &MatrixCell::output);
+}
+
+std::vector<std::int32_t> matrixInputs(const std::vector<MatrixCell>& cells) {
+    return channelsOf(cells, &MatrixCell::input);
 }
 
 std::string channelsText(const MeasurementResult& result, const Report& report) {

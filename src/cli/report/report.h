@@ -60,6 +60,13 @@ bool returnedNothing(const MeasurementResult& result);
 // The verdict in one word for tables: "verified", "doubtful" or "no result".
 const char* verdictWord(Verdict verdict);
 
+// The driver's name for a channel; empty where it gives none.
+std::string channelName(std::int32_t channel, const std::vector<std::string>& names);
+
+// The matrix's channels of each kind, in the order they were measured.
+std::vector<std::int32_t> matrixOutputs(const std::vector<MatrixCell>& cells);
+std::vector<std::int32_t> matrixInputs(const std::vector<MatrixCell>& cells);
+
 // A channel as a user finds it in --output and --input: its number and the driver's name for it.
 std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names);
 

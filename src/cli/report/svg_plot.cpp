@@ -365,16 +365,8 @@ std::string matrixPlot(const Report& report) {
     constexpr double kCellHeight = 48;
     constexpr double kLabelWidth = 170;
     constexpr double kHeader = 70;
-    std::vector<std::int32_t> inputs;
-    std::vector<std::int32_t> outputs;
-    for (const MatrixCell& cell : report.matrix) {
-        if (std::find(inputs.begin(), inputs.end(), cell.input) == inputs.end()) {
-            inputs.push_back(cell.input);
-        }
-        if (std::find(outputs.begin(), outputs.end(), cell.output) == outputs.end()) {
-            outputs.push_back(cell.output);
-        }
-    }
+    const std::vector<std::int32_t> inputs = matrixInputs(report.matrix);
+    const std::vector<std::int32_t> outputs = matrixOutputs(report.matrix);
     const std::vector<MatrixFinding> findings = matrixFindings(report.matrix);
     const auto at = [](const std::vector<std::int32_t>& channels, std::int32_t channel) {
         return static_cast<double>(std::find(channels.begin(), channels.end(), channel) -

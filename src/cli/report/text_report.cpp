@@ -5,8 +5,6 @@
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
 
-#include <algorithm>
-
 namespace {
 
 std::string summaryLine(const LatencyStatistics& stats, const char* unit, const Summary& s,
@@ -93,12 +91,7 @@ std::string levelText(const MeasurementResult& result) {
 
 std::string matrixText(const Report& report) {
     const std::vector<MatrixCell>& cells = report.matrix;
-    std::vector<std::int32_t> inputs;
-    for (const MatrixCell& cell : cells) {
-        if (std::find(inputs.begin(), inputs.end(), cell.input) == inputs.end()) {
-            inputs.push_back(cell.input);
-        }
-    }
+    const std::vector<std::int32_t> inputs = matrixInputs(cells);
     std::string text =
         formatted("Channel matrix (%s): latency in samples, outputs down, inputs "
                   "across; ? doubtful\n%-10s",
