@@ -34,7 +34,9 @@ std::string runsText(const Report& report) {
         if (showReported) {
             lastShown = &run;
         }
-        if (std::string channels = channelsText(run, report); channels != lastChannels) {
+        // A run that found nothing says nothing on standard output.
+        if (std::string channels = channelsText(run, report);
+            run.latencySamples && channels != lastChannels) {
             text += "Channels: " + channels + "\n";
             lastChannels = std::move(channels);
         }
