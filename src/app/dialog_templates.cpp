@@ -136,7 +136,8 @@ constexpr ControlTemplate kAboutControls[] = {
      kShown | kGroup | kStaticCenter | kStaticSunken},
     {kNoControlId,
      ControlKind::Static,
-     "Copyright (C) 2026 Brintesk\nAll rights reserved.\nwww.example.com",
+     "Copyright 2026 Tarvelo developers\nReleased under the MIT License\nNo warranty: see "
+     "LICENSE.txt",
      {135, 10, 140, 25},
      kShown | kGroup | kStaticCenter},
     {ctl::kClose,

@@ -22,6 +22,12 @@ void CTarveloDlg::OnAllocateBuffers() {
         if (m_resetPending == 0) {
             MessageBox("ASIO Driver failed to allocate buffers", "Tarvelo", MB_ICONSTOP);
         }
+        // The chain ends here, as it ends after Free Buffers: Measure! comes back for another
+        // buffer size or rate, which the lists still offer.
+        if (m_autoMeasure) {
+            EnableControl(ctl::kMeasure, true);
+            m_autoMeasure = 0;
+        }
         return;
     }
 

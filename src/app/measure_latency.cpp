@@ -52,6 +52,10 @@ void CTarveloDlg::OnMeasureLatency() {
         SetStatusText("Can not measure the latency.\r\nIts recording would need\r\n"
                       "too much memory");
         break;
+    case ArmRefusal::ChannelUndescribed:
+        SetStatusText("Can not measure the latency.\r\nThe driver would not describe\r\n"
+                      "its channels");
+        break;
     }
     EndMeasurement();
 }

@@ -19,15 +19,34 @@ bool standardErrorIsTerminal() {
 #endif
 }
 
+// A driver's words may span lines, as a message box's do: each break becomes "; ", so that
+// every error stays one line.
+std::string oneLine(const std::string& text) {
+    std::string line;
+    bool breaking = false;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            breaking = !line.empty();
+            continue;
+        }
+        if (breaking) {
+            line += "; ";
+            breaking = false;
+        }
+        line += c;
+    }
+    return line;
+}
+
 } // namespace
 
 void Console::error(const std::string& text) {
     clearProgress();
-    std::fprintf(stderr, "tarvelo-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "tarvelo-cli: %s\n", oneLine(text).c_str());
 }
 
 void Console::notice(const std::string& text) {
-    if (!m_quiet) {
+    if (m_verbose) {
         error(text);
     }
 }

@@ -1,18 +1,19 @@
 #pragma once
 // tarvelo-cli's standard error, in its own words: one line for each thing that went wrong,
-// notices of what the driver did on the way (a reset, a new rate), and during a sweep on a
-// terminal one progress line, rewritten in place. Quiet keeps only what went wrong.
+// always; when verbose, notices of what the driver did on the way (a reset, a new rate); and
+// during a sweep on a terminal one progress line, rewritten in place, unless quiet.
 
 #include <string>
 
 class Console {
 public:
-    explicit Console(bool quiet)
-        : m_quiet(quiet) {}
+    Console(bool quiet, bool verbose)
+        : m_quiet(quiet)
+        , m_verbose(verbose) {}
 
     // "tarvelo-cli: " and the text, always.
     void error(const std::string& text);
-    // As error(), unless quiet.
+    // As error(), when verbose.
     void notice(const std::string& text);
     // On a terminal only, and not when quiet.
     void progress(const std::string& text);
@@ -22,5 +23,6 @@ private:
     void clearProgress();
 
     bool m_quiet;
+    bool m_verbose;
     std::string m_progress;
 };

@@ -83,11 +83,9 @@ void ListedDrivers::install(platform::MemoryPlatform& registry,
 DriverHooks ListedDrivers::hooks() {
     return {[this](const std::string& driverName) { return beforeOpen(driverName); },
             [this](IASIO* driver) {
-                if (m_opened != nullptr && m_opened->setup.afterResult) {
-                    for (const std::string& line : m_opened->setup.afterResult(driver)) {
-                        std::printf("%s\n", line.c_str());
-                    }
-                }
+                return m_opened != nullptr && m_opened->setup.afterResult
+                           ? m_opened->setup.afterResult(driver)
+                           : kit::DriverAccount{};
             }};
 }
 

@@ -61,8 +61,9 @@ int measureMatrix(Run& run) {
     run.report.kind = RunKind::Matrix;
     run.report.planned = chosen.outputs.size() * chosen.inputs.size();
     if (chosen.outputs.empty() || chosen.inputs.empty()) {
-        run.console.error(chosen.outputs.empty() ? "the driver has no output channel"
-                                                 : "the driver has no input channel");
+        run.console.error(chosen.outputs.empty()
+                              ? "cannot measure: the driver has no output channel"
+                              : "cannot measure: the driver has no input channel");
         return kExitNotMeasured;
     }
     const bool threshold = run.session.measurement().method().kind() == MethodKind::Threshold;
@@ -75,14 +76,14 @@ int measureMatrix(Run& run) {
         sortByInput(run.report.matrix.begin() + static_cast<std::ptrdiff_t>(rowStart),
                     run.report.matrix.end(), chosen.inputs);
     }
-    // A pair that returned nothing is a finding; one that could not be vouched for is not.
-    const auto heard = [](const MatrixCell& cell) { return cell.result.verdict.verified(); };
-    const auto doubtful = [](const MatrixCell& cell) {
-        return cell.result.verdict.verdict == Verdict::Doubtful;
-    };
-    const std::vector<MatrixCell>& cells = run.report.matrix;
-    return std::any_of(cells.begin(), cells.end(), heard) &&
-                   std::none_of(cells.begin(), cells.end(), doubtful)
-               ? kExitMeasured
-               : kExitNotMeasured;
+    // A pair that returned nothing is a finding, not a failure to measure.
+    bool heard = false;
+    int status = kExitMeasured;
+    for (const MatrixCell& cell : run.report.matrix) {
+        if (!returnedNothing(cell.result)) {
+            heard = true;
+            status = worseExit(status, verdictExit(cell.result.verdict.verdict));
+        }
+    }
+    return heard ? status : kExitNotMeasured;
 }

@@ -4,10 +4,14 @@
 #include "cli/run.h"
 
 #include "asio/sample_types.h"
+#include "cli/interruption.h"
 #include "cli/result_text.h"
 #include "engine/correlation_method.h"
 #include "engine/sensitivity.h"
+#include "engine/stimulus.h"
 #include "engine/threshold_method.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -43,6 +47,9 @@ std::string refusalText(ArmRefusal refusal, const MeasurementSession& session) {
         return "the driver has more channels than any interface";
     case ArmRefusal::RecordingTooLarge:
         return "its recording would need more than 1 GiB of memory";
+    case ArmRefusal::ChannelUndescribed:
+        return "the driver would not describe its channels (getChannelInfo failed), so their "
+               "sample format is unknown";
     case ArmRefusal::NoBuffers:
     case ArmRefusal::StreamStopped:
     case ArmRefusal::None:
@@ -70,6 +77,10 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
         failure.kind = "cannotMeasure";
         failure.message = "cannot measure: " + refusalText(problem.refusal, session);
         break;
+    case MeasureProblem::Stopped:
+        failure.kind = "interrupted";
+        failure.message = interruptionText(interruption());
+        break;
     case MeasureProblem::DriverFailed:
         switch (problem.failure) {
         case DriverFailure::StoppedCallingBack:
@@ -95,48 +106,62 @@ RunFailure failureOf(const MeasureProblem& problem, const MeasurementSession& se
     return failure;
 }
 
-std::string nothingCameBack(const MeasurementResult& result) {
-    if (result.method == MethodKind::Correlation) {
-        return "nothing came back: no input heard the sweep";
+const WaitLimits kWaitLimits{.stopRequested = [] { return interruption() != 0; }};
+
+// The longest round trip the recording covers, when that is shorter than two buffers: then
+// nothing could come back whatever the cabling.
+std::optional<double> windowShorterThanTwoBuffers(const MeasurementResult& result) {
+    for (const VerdictReason& reason : result.verdict.reasons) {
+        if (reason.kind == VerdictReason::LoopLongerThanWindow &&
+            reason.value < 2.0 * result.bufferSize) {
+            return reason.value;
+        }
     }
-    const std::string_view level =
-        kSensitivityLevels[static_cast<std::size_t>(thresholdPosition(result.sensitivity))]
-            .listText;
-    return "nothing came back: no input crossed the " + std::string(level) +
-           " threshold within one second's worth of samples";
+    return std::nullopt;
 }
 
 } // namespace
 
+void noticeDriverEvent(Run& run, const SessionEvent& event) {
+    run.console.notice(
+        event.kind == SessionEventKind::ResetRequest
+            ? "the driver asked for a reset"
+            : formatted("the driver changed its sample rate to %.0f Hz", event.sampleRate));
+}
+
+void recordProblem(Run& run, const MeasureProblem& problem) {
+    run.report.failure = failureOf(problem, run.session);
+    run.console.error(run.report.failure->message);
+}
+
 std::optional<MeasurementResult> measureOne(Run& run) {
     const MeasureOutcome outcome =
-        measureOnce(run.session, run.events, {}, [&run](const SessionEvent& event) {
-            run.console.notice(
-                event.kind == SessionEventKind::ResetRequest
-                    ? "the driver asked for a reset"
-                    : formatted("the driver changed its sample rate to %.0f Hz", event.sampleRate));
-        });
+        measureOnce(run.session, run.events, kWaitLimits,
+                    [&run](const SessionEvent& event) { noticeDriverEvent(run, event); });
     if (outcome.stopError != ASE_OK) {
         run.console.error("the driver could not stop its stream: " +
                           driverWords(outcome.stopMessage, outcome.stopError));
     }
     if (!outcome.result) {
-        run.report.failure = failureOf(*outcome.problem, run.session);
-        run.console.error(run.report.failure->message);
+        recordProblem(run, *outcome.problem);
+        return std::nullopt;
+    }
+    if (run.hooks.afterResult) {
+        const kit::DriverAccount account = run.hooks.afterResult(run.session.driver());
+        if (account.xruns) {
+            run.report.xruns = run.report.xruns.value_or(0) + *account.xruns;
+        }
+        run.report.jackPorts = account.jackPorts;
     }
     return outcome.result;
 }
 
 bool measureInto(Run& run) {
     std::optional<MeasurementResult> result = measureOne(run);
-    if (!result) {
-        return false;
+    if (result) {
+        run.report.measurements.push_back(std::move(*result));
     }
-    if (!result->latencySamples) {
-        run.console.error(nothingCameBack(*result));
-    }
-    run.report.measurements.push_back(std::move(*result));
-    return true;
+    return result.has_value();
 }
 
 void explainThresholdFailure(Run& run) {
@@ -144,13 +169,20 @@ void explainThresholdFailure(Run& run) {
     if (run.report.failure) {
         return;
     }
-    for (const MeasurementResult& result : run.report.measurements) {
-        if (!result.latencySamples && result.method == MethodKind::Threshold) {
+    const std::vector<MeasurementResult>& measurements = run.report.measurements;
+    const bool othersMeasured =
+        std::any_of(measurements.begin(), measurements.end(),
+                    [](const MeasurementResult& result) { return result.latencySamples; });
+    for (const MeasurementResult& result : measurements) {
+        // A recording too short for the loop is no level or cabling a correlation could tell.
+        if (!result.latencySamples && result.method == MethodKind::Threshold &&
+            !windowShorterThanTwoBuffers(result)) {
             run.session.measurement().setMethod(std::make_unique<CorrelationMethod>());
-            const MeasureOutcome outcome = measureOnce(run.session, run.events);
+            const MeasureOutcome outcome = measureOnce(run.session, run.events, kWaitLimits);
             run.session.measurement().setMethod(std::make_unique<ThresholdMethod>());
             if (outcome.result) {
-                run.console.error(thresholdFailureExplained(*outcome.result, result.sensitivity));
+                run.console.error(
+                    thresholdFailureExplained(*outcome.result, result.sensitivity, othersMeasured));
             }
             return;
         }

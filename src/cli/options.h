@@ -18,6 +18,10 @@ struct CliOptions {
     std::optional<std::string> sensitivity;
     int repeat = 1;
     std::string method = "threshold";
+    std::optional<int> reopen; // measurements, each on a stream opened afresh
+    bool reopenDriver = false; // and the driver too
+    bool watch = false;
+    std::optional<double> duration; // of a watch, in seconds of stream time; none: until Ctrl-C
     bool sweep = false;
     std::vector<double> sweepRates; // empty: every rate the driver offers
     std::vector<int> sweepSizes;    // empty: every size it offers at each rate
@@ -27,9 +31,12 @@ struct CliOptions {
     std::vector<std::string> inputs;
     bool matrix = false;
     ReportFormat format = ReportFormat::Text;
-    std::string wavFile;  // empty: none
-    std::string plotFile; // empty: none
-    bool quiet = false;
+    std::string outputFile;                  // empty: the report goes to standard output
+    std::string wavFile;                     // empty: none
+    std::string plotFile;                    // empty: none
+    bool quiet = false;                      // no progress line either
+    bool verbose = false;                    // notices of what the driver did on the way
+    std::optional<double> maxLatencySeconds; // the correlation method's longest round trip
     // The values of the listed drivers' own options, by option name (driver_options.h).
     std::map<std::string, std::vector<std::string>> driverOptions;
 };

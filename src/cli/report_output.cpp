@@ -9,25 +9,30 @@
 
 #include <cstdio>
 
-int writeReport(Run& run, const DriverHooks& hooks) {
+int writeReport(Run& run) {
     const Report& report = run.report;
+    std::string text;
     switch (run.options.format) {
     case ReportFormat::Text:
-        std::fputs(textReport(report).c_str(), stdout);
+        text = textReport(report);
         break;
     case ReportFormat::Json:
-        std::fputs(jsonReport(report).c_str(), stdout);
+        text = jsonReport(report);
         break;
     case ReportFormat::Csv:
-        std::fputs(csvReport(report).c_str(), stdout);
+        text = csvReport(report);
         break;
     }
-    // The driver's own account (JACK's xruns) follows a text report of what it measured.
-    if (run.options.format == ReportFormat::Text && hooks.afterResult &&
-        !report.measurements.empty() && report.measurements.back().latencySamples) {
-        hooks.afterResult(run.session.driver());
+    // In a file of its own, what a driver prints to standard output cannot get into it.
+    if (!run.options.outputFile.empty()) {
+        if (const std::string why = writeTextWhole(run.options.outputFile, text); !why.empty()) {
+            run.console.error(why);
+            return kExitNotMeasured;
+        }
+    } else {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
     if (report.measurements.empty() && report.matrix.empty()) {
         return kExitMeasured;
     }

@@ -93,7 +93,8 @@ int applySetup(Run& run, int sensitivity) {
     Measurement& measurement = run.session.measurement();
     measurement.setSensitivity(sensitivity >= 0 ? sensitivity : kDefaultSensitivity);
     if (options.method == "correlation") {
-        measurement.setMethod(std::make_unique<CorrelationMethod>());
+        measurement.setMethod(std::make_unique<CorrelationMethod>(
+            options.maxLatencySeconds.value_or(kDefaultMaxLatencySeconds)));
     }
     measurement.setRecording(!options.wavFile.empty() || !options.plotFile.empty());
     return 0;

@@ -67,18 +67,27 @@ double square(double sample) {
 // The taps depend only on the offset's fraction, so one reader serves a whole run of k.
 class Interpolator {
 public:
+    // The taps are many readers' whole cost, so their sines come from two: the sinc's numerator
+    // only changes sign from tap to tap, and the window's phase turns by a fixed step.
     explicit Interpolator(double offset)
         : m_whole(static_cast<Lag>(std::floor(offset))) {
+        using std::numbers::pi;
         const double fraction = offset - static_cast<double>(m_whole);
+        const auto half = static_cast<double>(kInterpolationHalfWidth);
+        const double firstX = fraction + half - 1.0;
+        // sin(pi x) at the first tap; the taps' x differ by whole numbers.
+        double sinPiX = std::sin(pi * fraction) * ((kInterpolationHalfWidth - 1) % 2 == 0 ? 1 : -1);
+        // The window's phase 2 pi u, u = (x / half + 1) / 2, as a unit complex number.
+        std::complex<double> phase = std::polar(1.0, pi * (firstX / half + 1.0));
+        const std::complex<double> step = std::polar(1.0, -pi / half);
         for (std::size_t i = 0; i < m_taps.size(); ++i) {
-            const double x = fraction + static_cast<double>(kInterpolationHalfWidth - 1) -
-                             static_cast<double>(i);
-            const double u = (x / static_cast<double>(kInterpolationHalfWidth) + 1.0) / 2.0;
-            const double window = 0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * u) +
-                                  0.08 * std::cos(4.0 * std::numbers::pi * u);
-            const double sinc =
-                x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+            const double x = firstX - static_cast<double>(i);
+            const double cos1 = phase.real();
+            const double window = 0.42 - 0.5 * cos1 + 0.08 * (2.0 * cos1 * cos1 - 1.0);
+            const double sinc = x == 0.0 ? 1.0 : sinPiX / (pi * x);
             m_taps[i] = sinc * window;
+            sinPiX = -sinPiX;
+            phase *= step;
         }
     }
 
@@ -171,12 +180,14 @@ struct StimulusFigures {
     std::span<const double> shape;
     double energy = 0;
     double meanPower = 0;
+    double peak = 0; // the largest magnitude of a sample
 
     explicit StimulusFigures(const Stimulus& stimulus)
         : samples(stimulus.samples)
         , shape(stimulus.shape) {
         for (float s : samples) {
             energy += square(s);
+            peak = std::max(peak, double{std::abs(s)});
         }
         meanPower = energy / static_cast<double>(samples.size());
     }
@@ -552,8 +563,33 @@ bool describesBetter(const InputJudgement& a, const InputJudgement& b) {
     return a.findings.noiseFloorDbfs > b.findings.noiseFloorDbfs;
 }
 
+// Whether a path kAmbiguityDb above this input's loop would clip, by a margin: then no path can
+// come later that a longer recording would verify instead of the loop, for such a path is
+// distorted far past what the residual allows. Not while something stronger is arriving.
+bool leavesNoRoomAbove(const InputJudgement& judged, const StimulusFigures& stimulus) {
+    constexpr double kClippedBy = 2.0; // 6 dB past full scale
+    if (!judged.findings.loopFound || judged.strongerBeyond) {
+        return false;
+    }
+    const double loopGain = std::abs(judged.paths.front().value) / stimulus.energy;
+    return loopGain * stimulus.peak * std::pow(10.0, kAmbiguityDb / 20.0) >= kClippedBy;
+}
+
+// The delays the recording must have watched for the loop to be vouched for: every delay up to
+// the longest searched; or, where the window allows an early end and every input's loop leaves no
+// room above it, every delay up to the loop's and the guard after it.
+std::size_t coverNeeded(const CorrelationFindings& findings, const AnalysisWindow& window,
+                        bool everyInputLeavesNoRoom) {
+    if (window.earlyEndGuard == 0 || !everyInputLeavesNoRoom) {
+        return window.longestDelay;
+    }
+    const auto loopEnd = static_cast<std::size_t>(std::ceil(findings.delaySamples));
+    return std::min(window.longestDelay, loopEnd + window.earlyEndGuard);
+}
+
 ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> samples,
-                        const StimulusFigures& stimulus, const AnalysisWindow& window) {
+                        const StimulusFigures& stimulus, const AnalysisWindow& window,
+                        bool everyInputLeavesNoRoom) {
     const CorrelationFindings& findings = judged.findings;
     const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
     const SearchRange range = searchRange(samples.size(), stimulus.samples.size(), quietLead);
@@ -601,7 +637,7 @@ ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> sam
     if (judged.strongerBeyond) {
         watched = std::min(watched, wholeUpTo);
     }
-    if (watched < window.longestDelay) {
+    if (watched < coverNeeded(findings, window, everyInputLeavesNoRoom)) {
         verdict.reasons.push_back({VerdictReason::RecordingCutShort, static_cast<double>(watched)});
     }
     if (verdict.reasons.empty()) {
@@ -635,23 +671,30 @@ AnalysisError checkInputs(const Stimulus& stimulus, std::span<const std::span<co
     return AnalysisError::None;
 }
 
+// The lags every input is correlated over: from the quiet lead's end (less the taps the peak
+// search reads) past the lags whole arrivals show at, as far as half the stimulus: what may be
+// arriving beyond the window.
+std::pair<Lag, Lag> lagsCorrelated(const Stimulus& stimulus,
+                                   std::span<const std::span<const float>> inputs,
+                                   const AnalysisWindow& window) {
+    std::size_t longest = 0;
+    for (std::span<const float> input : inputs) {
+        longest = std::max(longest, input.size());
+    }
+    return {static_cast<Lag>(window.stimulusStart + window.shortestDelay) - kLagsReadAround,
+            static_cast<Lag>(longest - stimulus.samples.size() / 2)};
+}
+
 CorrelationAnalysis analyseChecked(const Stimulus& stimulus,
                                    std::span<const std::span<const float>> inputs,
                                    const AnalysisWindow& window) {
     PairCorrelator correlator(stimulus.samples);
     const StimulusFigures figures(stimulus);
 
-    std::size_t longest = 0;
-    for (std::span<const float> input : inputs) {
-        longest = std::max(longest, input.size());
-    }
-    const Lag firstLag =
-        static_cast<Lag>(window.stimulusStart + window.shortestDelay) - kLagsReadAround;
-    // Past the lags whole arrivals show at, as far as half the stimulus: what may be arriving
-    // beyond the window.
-    const Lag lastLag = static_cast<Lag>(longest - stimulus.samples.size() / 2);
+    const auto [firstLag, lastLag] = lagsCorrelated(stimulus, inputs, window);
 
     InputJudgement best;
+    bool everyInputLeavesNoRoom = true;
     for (std::size_t pair = 0; pair < inputs.size(); pair += 2) {
         const bool both = pair + 1 < inputs.size();
         std::vector<Complex>& lags = correlator.correlate(
@@ -660,13 +703,16 @@ CorrelationAnalysis analyseChecked(const Stimulus& stimulus,
             InputJudgement candidate = judgeInput(Correlation(lags, firstLag, index != pair),
                                                   inputs[index], figures, window);
             candidate.findings.input = static_cast<int>(index);
+            everyInputLeavesNoRoom =
+                everyInputLeavesNoRoom && leavesNoRoomAbove(candidate, figures);
             if (index == 0 || describesBetter(candidate, best)) {
                 best = std::move(candidate);
             }
         }
     }
     const auto chosen = static_cast<std::size_t>(best.findings.input);
-    ResultVerdict verdict = verdictOf(best, inputs[chosen], figures, window);
+    ResultVerdict verdict =
+        verdictOf(best, inputs[chosen], figures, window, everyInputLeavesNoRoom);
     return {std::move(best.findings), std::move(verdict)};
 }
 
@@ -707,4 +753,36 @@ CorrelationAnalysis analyseRecording(const Stimulus& stimulus,
     }
     analysis.verdict = {Verdict::NoResult, {{VerdictReason::RecordingUnusable}}};
     return analysis;
+}
+
+bool strongestStillArriving(const Stimulus& stimulus,
+                            std::span<const std::span<const float>> inputs,
+                            const AnalysisWindow& window) noexcept {
+    if (checkInputs(stimulus, inputs, window) != AnalysisError::None) {
+        return false;
+    }
+    try {
+        PairCorrelator correlator(stimulus.samples);
+        const auto [firstLag, lastLag] = lagsCorrelated(stimulus, inputs, window);
+        const std::size_t quietLead = window.stimulusStart + window.shortestDelay;
+        for (std::size_t pair = 0; pair < inputs.size(); pair += 2) {
+            const bool both = pair + 1 < inputs.size();
+            std::vector<Complex>& lags = correlator.correlate(
+                inputs[pair], both ? inputs[pair + 1] : std::span<const float>{}, firstLag,
+                lastLag);
+            for (std::size_t index = pair; index < (both ? pair + 2 : pair + 1); ++index) {
+                const Correlation correlation(lags, firstLag, index != pair);
+                const SearchRange range =
+                    searchRange(inputs[index].size(), stimulus.samples.size(), quietLead);
+                const std::optional<Lag> strongest = correlation.strongest(
+                    correlation.firstLag(), correlation.lastLag(), [](Lag) { return true; });
+                if (strongest && *strongest > range.last) {
+                    return true;
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return false;
 }

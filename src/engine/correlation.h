@@ -17,7 +17,7 @@
 //   comes back shifted), a foreign signal, a second client playing into the loop, a distorted
 //   (clipping) path, or the head of a path longer than the recording covers.
 // - Doubtful when the recording ends before it has watched every round trip up to the longest
-//   searched: see AnalysisWindow.
+//   searched, or, for an early end, up to the guard past the loop: see AnalysisWindow.
 // - Verified otherwise.
 
 #include "engine/stimulus.h"
@@ -56,10 +56,21 @@ enum class AnalysisError {
 // loops near it. Beyond the recording nothing can be seen at all: a loop longer than it holds,
 // beside a weaker path within longestDelay, leaves that path to be taken for the loop, so
 // longestDelay must exceed every loop there can be.
+//
+// An early end. A recording may end before its cover reaches longestDelay when a later path
+// could change nothing a full recording verifies: once every input has found its loop, each loop
+// so strong that a path kAmbiguityDb above it would clip (6 dB past full scale; a clipped path
+// leaves a residual, so a full recording would verify no other number), and the cover reaches
+// earlyEndGuard past the loop (so that a second path that close, the usual mixer, loopback or
+// second client's path, is seen and judged). A path arriving later than that, at most kAmbiguityDb
+// stronger than the loop, goes unseen: a full recording would call the loop ambiguous, an early
+// end verifies it. Quieter loops, and inputs where nothing has come back yet, are recorded up to
+// longestDelay.
 struct AnalysisWindow {
     std::size_t stimulusStart = 0; // the recording index of the stimulus's first sample
     std::size_t shortestDelay = 1; // at least 1
     std::size_t longestDelay = 0;  // the maximum latency; longer loops are not measured
+    std::size_t earlyEndGuard = 0; // past the loop, in samples; 0: no early end
 };
 
 // One way from the outputs to the input.
@@ -141,3 +152,11 @@ std::size_t recordingNeeded(const AnalysisWindow& window, std::size_t stimulusLe
 CorrelationAnalysis analyseRecording(const Stimulus& stimulus,
                                      std::span<const std::span<const float>> inputs,
                                      const AnalysisWindow& window) noexcept;
+
+// Whether, on some input, the strongest correlation with the stimulus lies past the lags the
+// recording holds whole: something is still arriving, so a recording that goes on growing cannot
+// be verified yet. Costs the correlation alone, none of the analysis. False for inputs that
+// analyseRecording would refuse.
+bool strongestStillArriving(const Stimulus& stimulus,
+                            std::span<const std::span<const float>> inputs,
+                            const AnalysisWindow& window) noexcept;

@@ -49,7 +49,8 @@ void CorrelationMethod::prepare(const StreamSnapshot& stream, double sampleRate)
         return;
     }
     const auto silence = static_cast<std::size_t>(sampleRate * kSilenceSeconds);
-    m_window = {std::max(frames, silence), frames, longestDelay};
+    const auto guard = static_cast<std::size_t>(std::ceil(kEarlyEndGuardSeconds * sampleRate));
+    m_window = {std::max(frames, silence), frames, longestDelay, guard};
     const std::size_t length = recordingNeeded(m_window, m_sweep.samples.size());
     m_switches = static_cast<std::int64_t>((length + frames - 1) / frames) + 1;
 }
@@ -82,21 +83,26 @@ SwitchVerdict CorrelationMethod::onSwitch(const StreamSnapshot& stream, int half
                                                  : SwitchVerdict{SwitchVerdict::Continue};
 }
 
-CorrelationAnalysis CorrelationMethod::analyse(const Recording& recording,
-                                               std::size_t length) const {
+namespace {
+
+// The first `length` samples of every input.
+std::vector<std::span<const float>> inputsUpTo(const Recording& recording, std::size_t length) {
     std::vector<std::span<const float>> inputs;
     for (const std::vector<float>& input : recording.inputs) {
         inputs.emplace_back(input.data(), std::min(length, input.size()));
     }
-    return analyseRecording(m_sweep, inputs, m_window);
+    return inputs;
 }
+
+} // namespace
 
 void CorrelationMethod::describe(MeasurementResult& result, const Recording& recording) const {
     if (m_refusal) {
         result.verdict = {Verdict::NoResult, {*m_refusal}};
         return;
     }
-    CorrelationAnalysis analysis = analyse(recording, recording.length);
+    CorrelationAnalysis analysis =
+        analyseRecording(m_sweep, inputsUpTo(recording, recording.length), m_window);
     if (analysis.verdict.verdict != Verdict::NoResult) {
         result.latencySamples = analysis.findings.delaySamples;
     }
@@ -105,9 +111,12 @@ void CorrelationMethod::describe(MeasurementResult& result, const Recording& rec
 }
 
 bool CorrelationMethod::complete(const Recording& recording, std::size_t recorded) const {
-    // Until every round trip searched has begun to come back, a stronger path may still arrive.
-    if (m_refusal || recorded < m_window.stimulusStart + m_window.longestDelay) {
+    // Not before the shortest loop there can be has come back whole.
+    if (m_refusal ||
+        recorded < m_window.stimulusStart + m_window.shortestDelay + m_sweep.samples.size()) {
         return false;
     }
-    return analyse(recording, recorded).verdict.verified();
+    const std::vector<std::span<const float>> inputs = inputsUpTo(recording, recorded);
+    return !strongestStillArriving(m_sweep, inputs, m_window) &&
+           analyseRecording(m_sweep, inputs, m_window).verdict.verified();
 }

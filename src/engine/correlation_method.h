@@ -10,7 +10,9 @@
 //
 // The loops looked for are those up to a maximum latency; the recording is sized to hold every
 // one of them whole. An owner that watches the recording grow may stop it as soon as complete()
-// says that the rest could change nothing (correlation.h, AnalysisWindow, says what that takes).
+// says that the rest could change nothing a full recording verifies: for a loop well above the
+// noise, once the whole sweep has come back and kEarlyEndGuardSeconds more (correlation.h,
+// AnalysisWindow, says what that takes).
 
 #include "engine/correlation.h"
 #include "engine/detection_method.h"
@@ -22,6 +24,8 @@
 // its largest buffer size, and the threshold method's time limit.
 inline constexpr double kDefaultMaxLatencySeconds = 1.0;
 inline constexpr double kLongestMaxLatencySeconds = 10.0;
+// How far past the loop a recording that ends early must have watched for a second path.
+inline constexpr double kEarlyEndGuardSeconds = 0.05;
 
 class CorrelationMethod final : public DetectionMethod {
 public:
@@ -41,18 +45,15 @@ public:
     bool judgesEveryInput() const override { return true; }
     void describe(MeasurementResult& result, const Recording& recording) const override;
 
-    // Owner's thread, while the driver's thread goes on recording: whether the first `recorded`
-    // samples of every input already give a verified result that no later sample can change.
-    // The driver's thread must have written them before it published `recorded`.
-    bool complete(const Recording& recording, std::size_t recorded) const;
+    // Verified on what is recorded so far: the loop found and judged, and the recording gone on
+    // long enough past it (AnalysisWindow: an early end).
+    bool complete(const Recording& recording, std::size_t recorded) const override;
 
     // What the last preparation made: the stimulus played and where it lies in the recording.
     const Stimulus& stimulus() const { return m_sweep; }
     const AnalysisWindow& window() const { return m_window; }
 
 private:
-    CorrelationAnalysis analyse(const Recording& recording, std::size_t length) const;
-
     double m_maxLatencySeconds;
     SweepDirection m_direction = SweepDirection::Falling; // the last run's
     std::optional<VerdictReason> m_refusal;

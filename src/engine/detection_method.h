@@ -119,6 +119,13 @@ public:
     // of the stimulus in either output half (which would play on after the end). The measurement
     // ends a run early, when its owner asks, only after such a switch.
     virtual bool canEndAfter(std::int32_t /*index*/) const { return true; }
+    // Owner's thread, while the driver's thread goes on recording: whether the first `recorded`
+    // samples of every input already give the verified result the rest of the run would, so that
+    // the owner may end the run (Measurement::requestEnd). The driver's thread must have written
+    // them before it published `recorded`.
+    virtual bool complete(const Recording& /*recording*/, std::size_t /*recorded*/) const {
+        return false;
+    }
     // Owner's thread, after the run ended (its verdict Ended, TimedOut, or an early end): the
     // latency, none when the method has no result, and the method's details; `recording` holds
     // what was recorded. Adds to result.verdict.reasons why there is no latency, or why it

@@ -152,6 +152,14 @@ SwitchOutcome Measurement::end(RunEnd how, std::int64_t wholeSamples, std::int32
     return SwitchOutcome::Ended;
 }
 
+bool Measurement::recordingComplete() const {
+    if (!m_recordingOn) {
+        return false;
+    }
+    const Recording& sofar = recording();
+    return m_method->complete(sofar, sofar.length);
+}
+
 MeasurementResult Measurement::result() const {
     return resultFrom(recording());
 }

@@ -36,7 +36,8 @@ static_assert(std::atomic<double>::is_always_lock_free,
               "the sample rate crosses to the driver's real-time thread");
 
 // Why a measurement cannot be armed. check() gives the reasons a stream has; an owner adds
-// StreamStopped for buffers whose stream is not running.
+// StreamStopped for buffers whose stream is not running, and ChannelUndescribed for channels
+// whose sample format the driver would not give.
 enum class ArmRefusal {
     None,
     NoBuffers,
@@ -48,6 +49,7 @@ enum class ArmRefusal {
     TooManyChannels,      // more than kMaxChannels inputs or outputs
     RecordingTooLarge,    // the recording would take more than kMaxRecordingBytes
     StreamStopped,
+    ChannelUndescribed, // the driver would not describe a measured channel (getChannelInfo)
 };
 
 // What the owner does after a switch.
@@ -100,6 +102,9 @@ public:
     // are silent, with the result of what was recorded until then (the owner has found the
     // recording complete). The switch reports Ended as for any end.
     void requestEnd() { m_endRequested.store(true, std::memory_order_relaxed); }
+    // Owner's thread, armed: whether what is recorded so far already gives the verified result
+    // the rest of the run would (DetectionMethod::complete), so that the run may end now.
+    bool recordingComplete() const;
 
     // Owner's thread, once onBufferSwitch has reported Ended and armed() reads false.
     MeasurementResult result() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -35,9 +36,18 @@ double pulseLevel(std::span<const float> from) {
 
 } // namespace
 
+namespace {
+
+// Samples from the onset up to the end of the trailing edge's search.
+std::size_t pulseSpan(std::size_t length) {
+    return length + edgeTolerance(length) + kEdgeWidth + 1;
+}
+
+} // namespace
+
 std::size_t pulseCheckSpan(std::int32_t frames) {
     const auto length = static_cast<std::size_t>(std::max(frames, 1));
-    return length + edgeTolerance(length) + kEdgeWidth + 1;
+    return pulseSpan(length) + std::max(length, kQuietAfterPulse);
 }
 
 PulseCheck checkPulse(std::span<const float> input, std::size_t onset, std::int32_t frames,
@@ -50,7 +60,8 @@ PulseCheck checkPulse(std::span<const float> input, std::size_t onset, std::int3
     const auto x = [&](std::size_t n) { return static_cast<double>(input[n]); };
     const double level =
         pulseLevel(input.subspan(onset, std::clamp<std::size_t>(length / 2, 1, kLevelSamples)));
-    PulseCheck check{false, level > 0 ? 20 * std::log10(level / threshold) : -HUGE_VAL};
+    PulseCheck check;
+    check.marginDb = level > 0 ? 20 * std::log10(level / threshold) : -HUGE_VAL;
     const double quiet = threshold / 2;
     // Written so that a sample that is not a number fails every test.
     const auto inRange = [&](std::size_t from, std::size_t to, auto good) {
@@ -73,11 +84,24 @@ PulseCheck checkPulse(std::span<const float> input, std::size_t onset, std::int3
     // The body keeps its polarity, however far it sags.
     const bool bodyHolds = inRange(onset, onset + length - std::min(length, tolerance),
                                    [&](double v) { return v >= -quiet; });
-    bool falls = false;
+    std::optional<std::size_t> fall;
     const std::size_t fallFrom = onset + length - std::min(length, tolerance + kEdgeWidth);
-    for (std::size_t n = fallFrom; n <= onset + length + tolerance && !falls; ++n) {
-        falls = x(n) - x(n + kEdgeWidth) >= level / 2;
+    for (std::size_t n = fallFrom; n <= onset + length + tolerance && !fall; ++n) {
+        if (x(n) - x(n + kEdgeWidth) >= level / 2) {
+            fall = n + kEdgeWidth;
+        }
     }
-    check.isThePulse = pulseLike && quietBefore && risesFromQuiet && bodyHolds && falls;
+    check.isThePulse = pulseLike && quietBefore && risesFromQuiet && bodyHolds && fall;
+    if (check.isThePulse) {
+        // Past the edge's ringing, which stays well under the threshold, nothing crosses it
+        // again; what undershoots (a sagging pulse's coupling capacitors) is no second path.
+        double laterPeak = 0;
+        for (std::size_t n = *fall + kEdgeWidth; n < onset + pulseCheckSpan(frames); ++n) {
+            laterPeak = std::max(laterPeak, x(n));
+        }
+        if (laterPeak > threshold) {
+            check.secondPathDb = std::abs(20 * std::log10(laterPeak / level));
+        }
+    }
     return check;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // An onset whose pulse stands less than this far above the threshold moves with the noise: the
@@ -17,9 +18,15 @@ inline constexpr double kOnsetMarginDb = 0.5;
 struct PulseCheck {
     bool isThePulse = false;
     double marginDb = 0; // the pulse's level over the threshold, in dB
+    // Set when, after the pulse fell, the input crossed the threshold again: a second path from
+    // the outputs (an internal mixer, a loopback channel) beside the loop, so that nothing tells
+    // which of the two is the cable. The level between them, in dB.
+    std::optional<double> secondPathDb;
 };
 
-// How many samples from the onset on the check reads, for pulses `frames` long.
+// How many samples from the onset on the check reads, for pulses `frames` long: the pulse, and
+// after it as long again, at least kQuietAfterPulse, for a second path.
+inline constexpr std::size_t kQuietAfterPulse = 256;
 std::size_t pulseCheckSpan(std::int32_t frames);
 
 // `input`: one input's recording, normalised, from the measurement's first armed switch on.

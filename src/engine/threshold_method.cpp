@@ -24,7 +24,8 @@ std::int64_t truncatedRate(double rate) {
 
 } // namespace
 
-void ThresholdMethod::prepare(const StreamSnapshot& stream, double) {
+void ThresholdMethod::prepare(const StreamSnapshot& stream, double sampleRate) {
+    m_listened = truncatedRate(sampleRate);
     m_found = {};
     m_crossed = false;
     m_threshold32 = 0;
@@ -102,6 +103,12 @@ std::int64_t ThresholdMethod::switchLimit(const StreamSnapshot& stream, double s
 
 void ThresholdMethod::describe(MeasurementResult& result, const Recording& recording) const {
     if (!m_crossed) {
+        // A round trip through an interface takes two buffers at least: one second of them
+        // cannot hold one.
+        if (m_listened < 2 * std::int64_t{m_frames}) {
+            result.verdict.reasons.push_back(
+                {VerdictReason::LoopLongerThanWindow, static_cast<double>(m_listened)});
+        }
         return;
     }
     const auto channel = static_cast<std::size_t>(m_found.input);
@@ -118,6 +125,9 @@ void ThresholdMethod::describe(MeasurementResult& result, const Recording& recor
         return;
     }
     result.latencySamples = static_cast<double>(onset());
+    if (check.secondPathDb) {
+        result.verdict.reasons.push_back({VerdictReason::AmbiguousPaths, *check.secondPathDb});
+    }
     if (check.marginDb < kOnsetMarginDb) {
         result.verdict.reasons.push_back({VerdictReason::OnsetNearThreshold, check.marginDb});
     }

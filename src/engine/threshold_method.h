@@ -30,4 +30,5 @@ private:
     std::int32_t m_threshold32 = 0; // in force at the crossing
     bool m_timedOutBeforeClearing = false;
     std::int32_t m_frames = 0;
+    std::int64_t m_listened = 0; // samples scanned for the crossing: one second's worth
 };

@@ -1,5 +1,6 @@
 #include "session/host_callbacks.h"
 
+#include "engine/dropout_watch.h"
 #include "session/callback_gate.h"
 #include "session/measurement_session.h"
 
@@ -35,6 +36,16 @@ ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void*, double*) 
         return 1;
     }
     default:
+        // A resync or an overload may have lost or repeated a period of the run: the measurement
+        // hears of it, and the driver gets the answer it always got for a selector we do not
+        // claim to support.
+        if (reportsDropout(selector)) {
+            const CallbackScope scope;
+            if (MeasurementSession* session =
+                    scope ? MeasurementSession::s_active.load() : nullptr) {
+                session->onDriverTrouble();
+            }
+        }
         return 0;
     }
 }

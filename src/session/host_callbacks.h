@@ -13,7 +13,9 @@ ASIOTime* BufferSwitchTimeInfoCallback(ASIOTime* params, ASIOLong doubleBufferIn
                                        ASIOBool directProcess);
 void SampleRateDidChangeCallback(ASIOSampleRate sRate);
 // Answers the engine version (2) and which of its selectors the host knows (the engine version
-// and the reset request); a reset request becomes the session's.
+// and the reset request); a reset request becomes the session's. A resync request or an overload,
+// which a driver may send unasked, is counted by the session and by the armed measurement as
+// trouble.
 ASIOLong AsioMessageCallback(ASIOLong selector, ASIOLong value, void* message, double* opt);
 
 inline constexpr ASIOCallbacks kHostCallbacks{BufferSwitchCallback, SampleRateDidChangeCallback,

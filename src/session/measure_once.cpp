@@ -43,8 +43,14 @@ Attempt attemptOnce(MeasurementSession& session, EventQueue& events, const WaitL
         return Attempt::Done;
     }
     for (;;) {
-        const SessionEvent event = awaitEvent(session, events, limits.stall);
-        switch (event.kind) {
+        const std::optional<SessionEvent> event = awaitEvent(session, events, limits);
+        if (!event) {
+            session.stop();
+            session.disposeBuffers();
+            outcome.problem = MeasureProblem{.kind = MeasureProblem::Stopped};
+            return Attempt::Done;
+        }
+        switch (event->kind) {
         case SessionEventKind::Result:
             // A result event a re-arm made stale has nothing to collect.
             if (std::optional<MeasurementResult> result = session.collectResult()) {
@@ -57,19 +63,19 @@ Attempt attemptOnce(MeasurementSession& session, EventQueue& events, const WaitL
             break;
         case SessionEventKind::RateChange:
             if (notice) {
-                notice(event);
+                notice(*event);
             }
             break;
         case SessionEventKind::ResetRequest:
             if (notice) {
-                notice(event);
+                notice(*event);
             }
             return Attempt::ResetAsked;
         case SessionEventKind::DriverFailure:
             session.stop();
             session.disposeBuffers();
             outcome.problem =
-                MeasureProblem{.kind = MeasureProblem::DriverFailed, .failure = event.failure};
+                MeasureProblem{.kind = MeasureProblem::DriverFailed, .failure = event->failure};
             return Attempt::Done;
         }
     }
@@ -77,24 +83,32 @@ Attempt attemptOnce(MeasurementSession& session, EventQueue& events, const WaitL
 
 } // namespace
 
-SessionEvent awaitEvent(const MeasurementSession& session, EventQueue& events,
-                        std::chrono::milliseconds stall) {
-    // Waits in slices, each time checking that the driver still switches buffers.
-    const auto slice = std::min<Clock::duration>(stall, std::chrono::milliseconds(250));
+std::optional<SessionEvent> awaitEvent(MeasurementSession& session, EventQueue& events,
+                                       const WaitLimits& limits) {
+    // Waits in slices, each time checking that the driver still switches buffers and, while a
+    // run is armed, whether its recording already holds the result.
+    const std::chrono::milliseconds stall = limits.stall;
+    const auto idleSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(100));
+    const auto armedSlice = std::min<Clock::duration>(stall, std::chrono::milliseconds(10));
     std::int64_t switches = session.switchesSeen();
     Clock::time_point progress = Clock::now();
     for (;;) {
-        if (std::optional<SessionEvent> event = events.waitUntil(Clock::now() + slice)) {
-            return *event;
+        if (limits.stopRequested && limits.stopRequested()) {
+            return std::nullopt;
         }
+        const auto slice = session.state() == SessionState::Armed ? armedSlice : idleSlice;
+        if (std::optional<SessionEvent> event = events.waitUntil(Clock::now() + slice)) {
+            return event;
+        }
+        session.endEarlyIfComplete();
         const SessionState state = session.state();
         const bool running = state == SessionState::Running || state == SessionState::Armed;
         if (!running || session.switchesSeen() != switches) {
             switches = session.switchesSeen();
             progress = Clock::now();
         } else if (Clock::now() - progress >= stall) {
-            return {.kind = SessionEventKind::DriverFailure,
-                    .failure = DriverFailure::StoppedCallingBack};
+            return SessionEvent{.kind = SessionEventKind::DriverFailure,
+                                .failure = DriverFailure::StoppedCallingBack};
         }
     }
 }
@@ -104,6 +118,10 @@ MeasureOutcome measureOnce(MeasurementSession& session, EventQueue& events,
                            const std::function<void(const SessionEvent&)>& notice) {
     MeasureOutcome outcome;
     for (int attempt = 0; attempt < limits.attempts; ++attempt) {
+        if (limits.stopRequested && limits.stopRequested()) {
+            outcome.problem = MeasureProblem{.kind = MeasureProblem::Stopped};
+            return outcome;
+        }
         events.clear();
         // A reset the driver asked for between measurements is taken before the next one.
         if (session.resetPending() == 0 &&

@@ -21,6 +21,9 @@ struct WaitLimits {
     std::chrono::milliseconds quietAfterReset{1000};
     // Measurements tried in a row while the driver asks for a reset during each.
     int attempts = 3;
+    // The owner's wish to give up (a user's Ctrl-C), asked before and between the slices of
+    // every wait: true ends the measurement, its stream stopped and its buffers disposed of.
+    std::function<bool()> stopRequested{};
 };
 
 // Why no measurement was made.
@@ -30,6 +33,7 @@ struct MeasureProblem {
         StartRefused,   // start failed: `error`
         ArmRefused,     // the stream cannot be measured: `refusal`
         DriverFailed,   // the session cannot go on: `failure`
+        Stopped,        // the owner asked to stop (WaitLimits::stopRequested)
     } kind;
     ASIOError error = ASE_OK;
     ArmRefusal refusal = ArmRefusal::None;
@@ -45,10 +49,12 @@ struct MeasureOutcome {
     int resets = 0;                          // driver resets taken on the way
 };
 
-// The session's next event. While the stream runs, a driver that makes no buffer switch for
-// `stall` gives a DriverFailure event of its own, StoppedCallingBack.
-SessionEvent awaitEvent(const MeasurementSession& session, EventQueue& events,
-                        std::chrono::milliseconds stall);
+// The session's next event, or none once `limits.stopRequested` says so. While the stream runs,
+// a driver that makes no buffer switch for `limits.stall` gives a DriverFailure event of its
+// own, StoppedCallingBack. While a run is armed, it ends the run as soon as its recording holds
+// the result (MeasurementSession::endEarlyIfComplete).
+std::optional<SessionEvent> awaitEvent(MeasurementSession& session, EventQueue& events,
+                                       const WaitLimits& limits);
 
 // `notice` hears every reset request and rate change as it is taken.
 MeasureOutcome measureOnce(MeasurementSession& session, EventQueue& events,

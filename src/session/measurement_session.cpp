@@ -7,6 +7,7 @@
 #include "session/host_callbacks.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 std::atomic<MeasurementSession*> MeasurementSession::s_active{nullptr};
@@ -308,8 +309,12 @@ ASIOError MeasurementSession::prepare() {
     m_inputInfo.isInput = ASIOTrue;
     m_outputInfo.channel = m_prepared.outputs.empty() ? 0 : m_prepared.outputs.front();
     m_outputInfo.isInput = ASIOFalse;
-    m_driver->getChannelInfo(&m_inputInfo);
-    m_driver->getChannelInfo(&m_outputInfo);
+    // A direction without channels has nothing to describe; arming says it has none.
+    const bool inputDescribed =
+        m_prepared.inputs.empty() || m_driver->getChannelInfo(&m_inputInfo) == ASE_OK;
+    const bool outputDescribed =
+        m_prepared.outputs.empty() || m_driver->getChannelInfo(&m_outputInfo) == ASE_OK;
+    m_channelsDescribed = inputDescribed && outputDescribed;
     // Every buffer, inputs included, takes the sample format of the first output.
     m_sampleLayout = layoutOf(m_outputInfo.type);
     m_sampleBytes = m_sampleLayout.bytes;
@@ -353,11 +358,32 @@ ArmRefusal MeasurementSession::arm() {
     case SessionState::Armed:
         break;
     }
+    // Before the format is judged: what the driver would not describe has none to judge.
+    if (!m_channelsDescribed) {
+        return ArmRefusal::ChannelUndescribed;
+    }
     if (const ArmRefusal refusal = m_measurement.arm(snapshot()); refusal != ArmRefusal::None) {
         return refusal;
     }
     m_awaiting = true;
+    m_judgedUpTo = 0;
     return ArmRefusal::None;
+}
+
+void MeasurementSession::endEarlyIfComplete() {
+    if (!m_endEarly || state() != SessionState::Armed || !m_measurement.armed()) {
+        return;
+    }
+    // Each look analyses the whole recording so far: looking again only once it has grown by an
+    // eighth keeps a long run's looks few, and an early end late by an eighth at most.
+    const std::size_t recorded = m_measurement.recordedSamples();
+    if (recorded <= m_judgedUpTo + m_judgedUpTo / 8) {
+        return;
+    }
+    m_judgedUpTo = recorded;
+    if (m_measurement.recordingComplete()) {
+        m_measurement.requestEnd();
+    }
 }
 
 std::optional<MeasurementResult> MeasurementSession::collectResult() {
@@ -472,9 +498,25 @@ bool MeasurementSession::calledBackFromInsideACall() const {
     return std::this_thread::get_id() == m_ownerThread && m_holdDepth > 0;
 }
 
+SwitchClock MeasurementSession::switchClock() const {
+    const auto joined = [](const ASIOSamples& count) {
+        return std::uint64_t{count.hi} << 32 | count.lo;
+    };
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    if (m_driver && m_driver->getSamplePosition(&position, &stamp) == ASE_OK) {
+        return {joined(position), static_cast<std::int64_t>(joined(stamp))};
+    }
+    return {std::nullopt, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count()};
+}
+
 void MeasurementSession::onBufferSwitch(ASIOLong doubleBufferIndex) {
     m_switches.fetch_add(1, std::memory_order_relaxed);
-    const SwitchOutcome outcome = m_measurement.onBufferSwitch(doubleBufferIndex);
+    // Only an armed run watches for dropouts: an idle stream costs the driver no extra call.
+    const SwitchOutcome outcome = m_measurement.onBufferSwitch(
+        doubleBufferIndex, m_measurement.armed() ? switchClock() : SwitchClock{});
     if (outcome == SwitchOutcome::Unarmed) {
         return;
     }
@@ -485,6 +527,11 @@ void MeasurementSession::onBufferSwitch(ASIOLong doubleBufferIndex) {
     if (m_driver) {
         m_driver->outputReady();
     }
+}
+
+void MeasurementSession::onDriverTrouble() {
+    m_troubleReports.fetch_add(1, std::memory_order_relaxed);
+    m_measurement.noteDriverTrouble();
 }
 
 void MeasurementSession::onSampleRateChange(ASIOSampleRate rate) {

@@ -15,9 +15,10 @@
 // calls the host callbacks (session/host_callbacks.h) on a thread of its choosing; they reach
 // the active session through the callback gate, feed the measurement, note the reset request and
 // post events, and never wait for the owner. What crosses threads is the measurement's (its
-// contract is in engine/measurement.h), the reset-pending flag, the switch counter, and the driver
-// pointer and channel array, which the owner changes only while no callback can be inside: before
-// it frees buffers or closes the driver it waits at the gate for callbacks in flight.
+// contract is in engine/measurement.h), the reset-pending flag, the switch and trouble counters,
+// and the driver pointer and channel array, which the owner changes only while no callback can be
+// inside: before it frees buffers or closes the driver it waits at the gate for callbacks in
+// flight.
 //
 // The owner never waits for itself. A driver may call back on the owner's thread from inside an
 // operation of the session (setSampleRate, controlPanel, createBuffers, ...); such a callback
@@ -103,11 +104,19 @@ public:
 
     // The stream. prepare makes the channel array for the chosen channels and the driver's
     // buffers at bufferSize(), then reads the latencies and the sample format of the first
-    // channel each way.
+    // channel each way; arm refuses a stream whose driver would not give that format.
     ASIOError prepare();
     ASIOError start();
     // None when armed; a stream it cannot measure is refused, and nothing is written to it.
     ArmRefusal arm();
+    // Armed: ends the run at the next switch that allows it once what is recorded already gives
+    // the verified result the whole run would (Measurement::recordingComplete). An owner that
+    // waits for the result calls it now and then; it looks again only at a recording that grew
+    // by an eighth.
+    void endEarlyIfComplete();
+    // Whether endEarlyIfComplete may end a run; on by default. Off, every run records as long as
+    // its method allows.
+    void setEndEarly(bool endEarly) { m_endEarly = endEarly; }
     // The ended measurement's result; none when no armed measurement has ended since arming
     // (a result event that a reset or a re-arm made stale). Its channels are the driver's.
     std::optional<MeasurementResult> collectResult();
@@ -145,6 +154,11 @@ public:
     const Measurement& measurement() const { return m_measurement; }
     // Buffer switches the driver has made since the session began, armed or not.
     std::int64_t switchesSeen() const { return m_switches.load(std::memory_order_relaxed); }
+    // Overloads and resyncs the driver reported since the session began (a JACK server's xruns),
+    // armed or not. Counted only: they do not make a result doubtful.
+    std::int64_t troubleReported() const {
+        return m_troubleReports.load(std::memory_order_relaxed);
+    }
 
     const std::vector<ASIOSampleRate>& rates() const { return m_rates; }
     std::vector<std::int32_t> bufferSizes() const;
@@ -178,6 +192,10 @@ private:
     void onBufferSwitch(ASIOLong doubleBufferIndex);
     void onSampleRateChange(ASIOSampleRate rate);
     void onResetRequest();
+    void onDriverTrouble();
+    // What the driver says of this switch: its sample position and time stamp, or the host's
+    // clock when it gives none. Real-time safe.
+    SwitchClock switchClock() const;
     bool calledBackFromInsideACall() const;
 
     struct HeldEvent {
@@ -215,6 +233,7 @@ private:
     ChannelSelection m_prepared;  // the channels of the last stream prepared, in snapshot order
     ASIOChannelInfo m_inputInfo{};
     ASIOChannelInfo m_outputInfo{};
+    bool m_channelsDescribed = false; // getChannelInfo answered for each measured channel
     BufferSizeLimits m_limits;
     std::int32_t m_bufferSize = 0;
     std::int32_t m_sampleBytes = 0;
@@ -232,8 +251,11 @@ private:
     bool m_buffersCreated = false;
     bool m_started = false;  // start succeeded and no stop has been asked since
     bool m_awaiting = false; // armed, and its result not yet collected
+    bool m_endEarly = true;
+    std::size_t m_judgedUpTo = 0; // the recording endEarlyIfComplete last looked at
     Measurement m_measurement;
     std::atomic<std::int64_t> m_switches{0};
+    std::atomic<std::int64_t> m_troubleReports{0};
 
     bool m_explainFailures = false;
     std::string m_driverMessage;

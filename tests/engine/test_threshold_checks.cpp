@@ -134,6 +134,17 @@ const Hostile kHostile[] = {
          };
      },
      std::nullopt, Verdict::NoResult},
+    // A second path over the threshold, before the loop: nothing tells which is the cable.
+    {"a mixer path 3 dB down, 40 samples before the loop", 256, 2,
+     [](const HandLoop& l, Rng&) -> Signal {
+         return [&](std::int64_t t) { return 0.7 * l.sent(t - 504) + l.sent(t - 544); };
+     },
+     504, Verdict::Doubtful},
+    {"a path as strong, 150 samples before the loop", 64, 2,
+     [](const HandLoop& l, Rng&) -> Signal {
+         return [&](std::int64_t t) { return l.sent(t - 228) + l.sent(t - 378); };
+     },
+     228, Verdict::Doubtful},
     {"ghost 30 dB down before the loop", 256, 2,
      [](const HandLoop& l, Rng&) -> Signal {
          return [&](std::int64_t t) { return l.sent(t - 544) + 0.03 * l.sent(t - 512); };
@@ -270,8 +281,9 @@ TEST(DropoutWatch, LostOrRepeatedPeriodsMakeAResultDoubtful) {
             EXPECT_TRUE(result.verdict.verified());
         } else {
             EXPECT_EQ(result.verdict.verdict, Verdict::Doubtful);
-            EXPECT_EQ(result.verdict.reasons,
-                      (std::vector<VerdictReason>{{VerdictReason::Dropout, c.periodsAmiss}}));
+            // A repeated period may play the pulse twice: a second path besides.
+            EXPECT_EQ(result.verdict.reasons.back(),
+                      (VerdictReason{VerdictReason::Dropout, c.periodsAmiss}));
         }
     }
 }

@@ -38,27 +38,42 @@ std::string lastLine(const std::string& err) {
     return start == std::string::npos ? err : err.substr(start + 1);
 }
 
+// Ports that declare less than the loop leave an excess for jackd's systemic -I and -O; ports
+// that declare more leave none to add.
 TEST(JackCli, ReportsTheLatenciesJackDelayExpectsOfAStandInInterface) {
-    JackServer server(kPeriod, kRate, 0);
-    // Physical ports of a client of ours, declaring a capture and a playback latency.
-    DelayLine card("card", 100, {"--physical", "300", "700"});
-    ASSERT_TRUE(card.ready());
-    Child jackDelay({"jack_delay", "-E", "-I", "card:out", "-O", "card:in"}, 30s);
-    ASSERT_TRUE(jackDelay.waitForOutput(" frames", 10s)) << jackDelay.err();
-    std::this_thread::sleep_for(1s);
-    jackDelay.signal(SIGINT);
-    jackDelay.waitExit(5s);
-    const double excess = latestJackDelayReading(jackDelay.out()).value_or(-1e9);
+    for (const auto& [capture, playback] : {std::pair{"300", "700"}, {"30", "70"}}) {
+        SCOPED_TRACE(std::string(capture) + "/" + playback);
+        JackServer server(kPeriod, kRate, 0);
+        // Physical ports of a client of ours, declaring a capture and a playback latency.
+        DelayLine card("card", 100, {"--physical", capture, playback});
+        ASSERT_TRUE(card.ready());
+        Child jackDelay({"jack_delay", "-E", "-I", "card:out", "-O", "card:in"}, 30s);
+        ASSERT_TRUE(jackDelay.waitForOutput(" frames", 10s)) << jackDelay.err();
+        std::this_thread::sleep_for(1s);
+        jackDelay.signal(SIGINT);
+        jackDelay.waitExit(5s);
+        const double excess = latestJackDelayReading(jackDelay.out()).value_or(-1e9);
 
-    const ToolRun run = runCli({"--driver", "JACK"}); // the first physical ports are the card's
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const long in = numberAfter(run.out, "latencies (samples): in: ");
-    const long out = numberAfter(run.out, " out: ");
-    EXPECT_EQ(in, numberAfter(jackDelay.out(), "Latency on capture port:")) << jackDelay.out();
-    EXPECT_EQ(out, numberAfter(jackDelay.out(), "Latency on playback port:")) << jackDelay.out();
-    // Measured minus reported is jack_delay's excess: what no port declares.
-    EXPECT_LE(std::abs(static_cast<double>(measuredSamples(run.out) - in - out) - excess), 1.0)
-        << run.out << jackDelay.out();
+        const ToolRun run = runCli({"--driver", "JACK"}); // the first physical ports are the card's
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const long in = numberAfter(run.out, "latencies (samples): in: ");
+        const long out = numberAfter(run.out, " out: ");
+        EXPECT_EQ(in, numberAfter(jackDelay.out(), "Latency on capture port:")) << jackDelay.out();
+        EXPECT_EQ(out, numberAfter(jackDelay.out(), "Latency on playback port:"))
+            << jackDelay.out();
+        // Measured minus reported is jack_delay's excess: what no port declares. It is the
+        // recording offset, and what jackd's systemic -I and -O add up to.
+        const long offset = numberAfter(run.out, "Recording offset (unreported latency): ");
+        EXPECT_EQ(offset, measuredSamples(run.out) - in - out) << run.out;
+        EXPECT_LE(std::abs(static_cast<double>(offset) - excess), 1.0)
+            << run.out << jackDelay.out();
+        if (offset >= 0) {
+            EXPECT_EQ(numberAfter(run.out, "For jackd: -I ") + numberAfter(run.out, " -O "), offset)
+                << run.out;
+        } else {
+            EXPECT_TRUE(contains(run.out, "For jackd: no systemic latency to add")) << run.out;
+        }
+    }
 }
 
 // What befalls the server or the loop "slow:out" to "tarvelo:in_1".
@@ -128,7 +143,8 @@ TEST(JackCli, AFaultInTheMiddleOfAMeasurementEndsItClearlyOrMeasuresAgainAfterAR
         if (fault.measuredAfterReset) {
             EXPECT_EQ(measuredSamples(cli.out()), fault.measuredAfterReset) << cli.out();
         } else {
-            EXPECT_EQ(cli.out(), "");
+            // Nothing measured: at most a report that says so.
+            EXPECT_TRUE(cli.out().empty() || cli.out().rfind("No result: ", 0) == 0) << cli.out();
         }
     }
 }
@@ -153,7 +169,7 @@ TEST(JackCli, AServerGoneDuringARepeatEndsItAtOnceWithTheRunsSoFarInTheReport) {
     const std::size_t made = report["measurements"].size();
     EXPECT_GT(made, 0u);
     EXPECT_LT(made, 50u);
-    EXPECT_EQ(report["statistics"]["runs"], made);
+    EXPECT_EQ(report["statistics"][0]["runs"], made);
     EXPECT_EQ(report["failure"]["kind"], "driverCannotReopen");
     EXPECT_EQ(report["failure"]["planned"], 50);
     expectNoSanitizerReport(cli.err());

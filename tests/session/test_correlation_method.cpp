@@ -220,3 +220,74 @@ TEST(CorrelationMethodByHand, TheEchoOfTheRunBeforeIsNotThisRunsLoop) {
 }
 
 } // namespace
+
+namespace {
+
+// Where a recording over HandDriven's stream first gives an early end, looked for up to `limit`
+// samples: the loop at 700 samples, `loopDb` relative to the sweep, and, when given, a second path
+// `offset` samples later at `levelDb` relative to the loop.
+struct EarlyEnd {
+    std::optional<std::size_t> at;
+    MeasurementResult result; // of the first prefix accepted
+};
+
+EarlyEnd firstEarlyEnd(double loopDb, std::optional<std::pair<std::size_t, double>> second,
+                       std::size_t limit) {
+    HandDriven hand;
+    CorrelationMethod method;
+    method.prepare(hand.stream, HandDriven::kRate);
+    const Stimulus& sweep = method.stimulus();
+    const std::size_t start = method.window().stimulusStart;
+    const std::size_t length = recordingNeeded(method.window(), sweep.samples.size());
+    Recording recording;
+    recording.inputs.assign(1, std::vector<float>(length, 0.0f));
+    recording.length = length;
+    const auto play = [&](std::size_t delay, double db) {
+        for (std::size_t i = 0; i < sweep.samples.size() && start + delay + i < length; ++i) {
+            recording.inputs[0][start + delay + i] +=
+                static_cast<float>(std::pow(10.0, db / 20.0)) * sweep.samples[i];
+        }
+    };
+    play(700, loopDb);
+    if (second) {
+        play(700 + second->first, loopDb + second->second);
+    }
+    EarlyEnd found;
+    // Nothing can be complete before the loop's sweep is back.
+    for (std::size_t n = start + 700 + sweep.samples.size(); n <= limit; n += 512) {
+        if (method.complete(recording, n)) {
+            found.at = n;
+            Recording prefix = recording;
+            prefix.length = n;
+            method.describe(found.result, prefix);
+            break;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// A run may end once its loop is verified, the whole sweep back and the guard past it watched:
+// never while a second path that close may still change the verdict, and for a loop quiet enough
+// that a later path could still outrank it, not before the whole window is in.
+TEST(CorrelationEarlyEnd, WaitsForWhatCouldStillChangeTheResult) {
+    const std::size_t loopEnd = 960 + 700 + 4800; // the quiet lead, the loop, the sweep
+    const std::size_t guard = 2400;
+
+    const EarlyEnd alone = firstEarlyEnd(0, std::nullopt, loopEnd + guard);
+    ASSERT_TRUE(alone.at);
+    ASSERT_TRUE(alone.result.verdict.verified());
+    EXPECT_NEAR(*alone.result.latencySamples, 700, 1e-3);
+
+    // A path as strong, inside the guard: the loop is never vouched for.
+    EXPECT_FALSE(firstEarlyEnd(0, std::pair{std::size_t{1500}, 0.0}, loopEnd + 1500 + guard).at);
+
+    // A loop 30 dB down leaves room for a path 20 dB above it: half a second on, it may not end
+    // yet, and a path 30 dB stronger a third of a second later is the loop once it is back.
+    EXPECT_FALSE(firstEarlyEnd(-30, std::nullopt, 24000).at);
+    const EarlyEnd outranked = firstEarlyEnd(-30, std::pair{std::size_t{16000}, 30.0}, 24000);
+    ASSERT_TRUE(outranked.at);
+    EXPECT_GE(*outranked.at, loopEnd + 16000);
+    EXPECT_NEAR(outranked.result.latencySamples.value_or(0), 16700, 1e-3);
+}

@@ -186,15 +186,50 @@ TEST_F(SimSession, ARateTheDriverAnnouncesMidMeasurementTakesEffectAtOnce) {
     EXPECT_EQ(outcome.result->latencySamples, roundTrip(256));
 }
 
-TEST(DriverThatStops, IsADriverFailureOnceItMakesNoSwitchForTheStallTime) {
+// A driver that makes no switch is a failure once the stall time has passed; an owner that asks
+// to stop ends the wait sooner. Either way the stream is stopped and its buffers are gone.
+TEST(DriverThatStops, EndsTheMeasurementAfterTheStallTimeOrWhenTheOwnerAsks) {
+    const auto stopAfter = [](std::chrono::milliseconds delay) {
+        return [end = std::chrono::steady_clock::now() + delay] {
+            return std::chrono::steady_clock::now() >= end;
+        };
+    };
+    struct Case {
+        WaitLimits limits;
+        MeasureProblem::Kind kind;
+        DriverFailure failure;
+    };
+    const Case cases[] = {
+        {{.stall = std::chrono::milliseconds(100)},
+         MeasureProblem::DriverFailed,
+         DriverFailure::StoppedCallingBack},
+        {{.stopRequested = stopAfter(std::chrono::milliseconds(300))},
+         MeasureProblem::Stopped,
+         DriverFailure::None},
+        {{.stopRequested = stopAfter({})}, MeasureProblem::Stopped, DriverFailure::None},
+    };
+    for (const Case& c : cases) {
+        HandSession hand(1, 1, 64, 48000);
+        hand.session->stop();
+        hand.session->disposeBuffers();
+        const MeasureOutcome outcome = measureOnce(*hand.session, hand.events, c.limits);
+        ASSERT_TRUE(outcome.problem);
+        EXPECT_EQ(outcome.problem->kind, c.kind);
+        EXPECT_EQ(outcome.problem->failure, c.failure);
+        EXPECT_EQ(hand.session->state(), SessionState::Open);
+    }
+}
+
+// A driver that will not describe its channels leaves their format unknown: that is the
+// refusal, not a format read from a record it never filled.
+TEST(DriverThatDescribesNoChannel, IsRefusedForThatReason) {
     HandSession hand(1, 1, 64, 48000);
     hand.session->stop();
     hand.session->disposeBuffers();
-    const MeasureOutcome outcome =
-        measureOnce(*hand.session, hand.events, {.stall = std::chrono::milliseconds(100)});
-    ASSERT_TRUE(outcome.problem);
-    EXPECT_EQ(outcome.problem->failure, DriverFailure::StoppedCallingBack);
-    EXPECT_EQ(hand.session->state(), SessionState::Open);
+    hand.driver.channelInfoAnswer = ASE_NotPresent;
+    ASSERT_EQ(hand.session->prepare(), ASE_OK);
+    ASSERT_EQ(hand.session->start(), ASE_OK);
+    EXPECT_EQ(hand.session->arm(), ArmRefusal::ChannelUndescribed);
 }
 
 TEST_F(SimSession, ClosingMidMeasurementStopsTheDriverBeforeAnythingIsFreed) {

@@ -37,6 +37,9 @@ public:
         return ASE_OK;
     }
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
+        if (channelInfoAnswer != ASE_OK) {
+            return channelInfoAnswer;
+        }
         info->type = m_type;
         return ASE_OK;
     }
@@ -61,11 +64,21 @@ public:
         return ASE_OK;
     }
 
+    // The driver's clock: a test that plays the driver's thread sets the position of each switch.
+    ASIOError getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) override {
+        *position = {static_cast<std::uint32_t>(samplePosition >> 32),
+                     static_cast<std::uint32_t>(samplePosition)};
+        *stamp = {0, 0};
+        return ASE_OK;
+    }
+    std::uint64_t samplePosition = 0;
+
     // Channels count inputs first, as in the channel array.
     std::uint8_t* half(int channel, int h) {
         return memory[2 * static_cast<std::size_t>(channel) + static_cast<std::size_t>(h)].data();
     }
     std::vector<std::vector<std::uint8_t>> memory;
+    ASIOError channelInfoAnswer = ASE_OK; // anything else: getChannelInfo refuses
     int inputs() const { return m_inputs; }
     int frames() const { return m_frames; }
     SampleLayout layout() const { return layoutOf(m_type); }

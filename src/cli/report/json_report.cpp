@@ -1,5 +1,6 @@
 #include "cli/report/json_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
@@ -15,6 +16,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Raised whenever a key changes meaning or shape; 2: verdicts, statistics per setup; 3: the
+// channels played and heard, named, inputChannel only with a latency, the matrix.
+constexpr int kJsonSchemaVersion = 3;
+
 const char* kindName(RunKind kind) {
     switch (kind) {
     case RunKind::Single:
@@ -23,6 +28,8 @@ const char* kindName(RunKind kind) {
         return "repeat";
     case RunKind::Sweep:
         return "sweep";
+    case RunKind::Reopen:
+        return "reopen";
     case RunKind::Matrix:
         return "matrix";
     }
@@ -41,20 +48,24 @@ Json sensitivityDb(std::int32_t position) {
 }
 
 // What the correlation method adds: polarity (with a loop), confidence and the diagnoses.
-void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t sensitivity) {
-    json["inputChannel"] = found.input;
-    if (found.loopFound) {
+void addCorrelation(Json& json, const MeasurementResult& result) {
+    const CorrelationFindings& found = *result.correlation;
+    // Without a latency there is no loop to say more of.
+    const bool loop = found.loopFound && result.latencySamples;
+    if (loop) {
         json["polarity"] = found.polarity;
     }
     json["confidence"] = found.confidence;
+    // Whether a loop was found is the verdict's to say.
     constexpr std::pair<Diagnosis, const char*> kNames[] = {
-        {Diagnosis::NoLoop, "noLoop"},     {Diagnosis::InvertedPolarity, "invertedPolarity"},
-        {Diagnosis::Ghost, "ghost"},       {Diagnosis::FloatingInput, "floatingInput"},
+        {Diagnosis::InvertedPolarity, "invertedPolarity"},
+        {Diagnosis::Ghost, "ghost"},
+        {Diagnosis::FloatingInput, "floatingInput"},
         {Diagnosis::Clipping, "clipping"},
     };
     Json diagnoses = Json::array();
     for (const auto& [diagnosis, name] : kNames) {
-        if (found.has(diagnosis)) {
+        if (found.has(diagnosis) && (loop || diagnosis == Diagnosis::FloatingInput)) {
             Json entry{{"kind", name}};
             if (diagnosis == Diagnosis::Ghost) {
                 entry["delaySamples"] = found.ghost->delaySamples;
@@ -63,7 +74,8 @@ void addCorrelation(Json& json, const CorrelationFindings& found, std::int32_t s
             diagnoses.push_back(std::move(entry));
         }
     }
-    if (const std::optional<double> shortBy = levelShortOfThreshold(found, sensitivity)) {
+    if (const std::optional<double> shortBy = levelShortOfThreshold(found, result.sensitivity);
+        shortBy && loop) {
         diagnoses.push_back({{"kind", "levelBelowThreshold"}, {"belowDb", *shortBy}});
     }
     json["diagnoses"] = std::move(diagnoses);
@@ -85,10 +97,40 @@ void addChannels(Json& json, const MeasurementResult& result, const Report& repo
     json["input"] = input ? channelJson(*input, report.inputNames) : Json(nullptr);
 }
 
+void addVerdict(Json& json, const MeasurementResult& result) {
+    json["verdict"] = verdictName(result.verdict.verdict);
+    Json reasons = Json::array();
+    for (const VerdictReason& reason : result.verdict.reasons) {
+        reasons.push_back({{"kind", reasonName(reason.kind)},
+                           {"value", reason.value},
+                           {"text", reasonText(reason, result)}});
+    }
+    json["reasons"] = std::move(reasons);
+}
+
+// The numbers to act on, for a verified result only: the recording offset, and for JACK the
+// systemic latencies.
+void addActions(Json& json, const MeasurementResult& result, bool jackPorts) {
+    const std::optional<double> offset = unreportedSamples(result);
+    if (!result.verdict.verified() || !offset) {
+        return;
+    }
+    json["recordingOffset"] = samplesAndMs(*offset, result.sampleRate);
+    if (jackPorts) {
+        const std::optional<JackSystemic> systemic = jackSystemic(result);
+        json["jackSystemic"] = systemic
+                                   ? Json{{"input", systemic->input}, {"output", systemic->output}}
+                                   : Json(nullptr);
+    }
+}
+
+} // namespace
+
 Json measurementJson(const MeasurementResult& result, const Report& report) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
               {"sensitivityDb", sensitivityDb(result.sensitivity)}};
+    addVerdict(json, result);
     json["latency"] = result.latencySamples
                           ? samplesAndMs(*result.latencySamples, result.sampleRate)
                           : Json(nullptr);
@@ -96,15 +138,18 @@ Json measurementJson(const MeasurementResult& result, const Report& report) {
                         {"output", result.reportedOutputLatency}};
     const std::optional<double> unreported = unreportedSamples(result);
     json["unreported"] = unreported ? samplesAndMs(*unreported, result.sampleRate) : Json(nullptr);
-    if (result.threshold) {
-        json["inputChannel"] = result.threshold->input;
+    addActions(json, result, report.jackPorts);
+    if (const std::optional<std::int32_t> input = inputHeard(result)) {
+        json["inputChannel"] = *input;
     }
     if (result.correlation) {
-        addCorrelation(json, *result.correlation, result.sensitivity);
+        addCorrelation(json, result);
     }
     addChannels(json, result, report);
     return json;
 }
+
+namespace {
 
 const char* findingName(MatrixFinding::Kind kind) {
     switch (kind) {
@@ -127,7 +172,7 @@ Json matrixJson(const Report& report) {
         Json pair{{"output", channelJson(cell.output, report.outputNames)},
                   {"input", channelJson(cell.input, report.inputNames)},
                   {"path", !returnedNothing(result)},
-                  {"verdict", verdictWord(result.verdict.verdict)}};
+                  {"verdict", verdictName(result.verdict.verdict)}};
         pair["latency"] = result.latencySamples
                               ? samplesAndMs(*result.latencySamples, result.sampleRate)
                               : Json(nullptr);
@@ -166,18 +211,37 @@ Json matrixJson(const Report& report) {
     return {{"pairs", std::move(pairs)}, {"findings", std::move(findings)}};
 }
 
-Json summaryJson(const Summary& summary) {
-    return {{"min", summary.min},
-            {"median", summary.median},
-            {"max", summary.max},
-            {"mean", summary.mean},
-            {"standardDeviation", summary.standardDeviation}};
+Json summaryJson(const std::optional<Summary>& summary) {
+    if (!summary) {
+        return nullptr;
+    }
+    return {{"min", summary->min},
+            {"median", summary->median},
+            {"max", summary->max},
+            {"mean", summary->mean},
+            {"standardDeviation", summary->standardDeviation}};
 }
 
 } // namespace
 
+Json statisticsJson(const std::vector<MeasurementResult>& results) {
+    Json groups = Json::array();
+    for (const LatencyStatistics& group : latencyStatistics(results)) {
+        groups.push_back({{"sampleRate", group.sampleRate},
+                          {"bufferSize", group.bufferSize},
+                          {"runs", group.runs},
+                          {"verified", group.verified},
+                          {"doubtful", group.doubtful},
+                          {"noResult", group.noResult},
+                          {"samples", summaryJson(group.samples)},
+                          {"ms", summaryJson(group.ms)}});
+    }
+    return groups;
+}
+
 std::string jsonReport(const Report& report) {
-    Json json{{"program", "tarvelo-cli"},
+    Json json{{"schemaVersion", kJsonSchemaVersion},
+              {"program", "tarvelo-cli"},
               {"version", TARVELO_VERSION},
               {"driver", report.driver},
               {"kind", kindName(report.kind)},
@@ -208,14 +272,26 @@ std::string jsonReport(const Report& report) {
                             {"perBuffer", fit.perBuffer},
                             {"points", fit.points}});
         }
+        for (const MissingFit& missing : ratesWithoutFit(report.measurements)) {
+            fits.push_back({{"sampleRate", missing.sampleRate},
+                            {"fixed", nullptr},
+                            {"perBuffer", nullptr},
+                            {"points", missing.verifiedSizes},
+                            {"why", "a fit takes two buffer sizes verified"}});
+        }
         json["fits"] = std::move(fits);
     } else {
-        const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements);
-        json["statistics"] = stats ? Json{{"runs", stats->runs},
-                                          {"found", stats->found},
-                                          {"samples", summaryJson(stats->samples)},
-                                          {"ms", summaryJson(stats->ms)}}
-                                   : Json(nullptr);
+        json["statistics"] = statisticsJson(report.measurements);
     }
+    if (report.kind == RunKind::Reopen) {
+        Json states = Json::array();
+        for (const LatencyState& state : latencyStates(report.measurements)) {
+            const double rate = report.measurements.front().sampleRate;
+            states.push_back(
+                {{"latency", samplesAndMs(state.samples, rate)}, {"count", state.count}});
+        }
+        json["states"] = std::move(states);
+    }
+    json["xruns"] = report.xruns ? Json(*report.xruns) : Json(nullptr);
     return json.dump(2) + "\n";
 }

@@ -1,6 +1,7 @@
 #include "cli/report/report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,12 +15,67 @@ const char* methodName(MethodKind method) {
     return "unknown";
 }
 
+const char* verdictName(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Verified:
+        return "verified";
+    case Verdict::Doubtful:
+        return "doubtful";
+    case Verdict::NoResult:
+        return "noResult";
+    }
+    return "unknown";
+}
+
+const char* verdictWord(Verdict verdict) {
+    return verdict == Verdict::NoResult ? "none" : verdictName(verdict);
+}
+
+const char* reasonName(VerdictReason::Kind kind) {
+    switch (kind) {
+    case VerdictReason::NothingCameBack:
+        return "nothingCameBack";
+    case VerdictReason::LoopLongerThanWindow:
+        return "loopLongerThanWindow";
+    case VerdictReason::NotThePulse:
+        return "notThePulse";
+    case VerdictReason::OnsetNearThreshold:
+        return "onsetNearThreshold";
+    case VerdictReason::AmbiguousPaths:
+        return "ambiguousPaths";
+    case VerdictReason::SignalUnexplained:
+        return "signalUnexplained";
+    case VerdictReason::Dropout:
+        return "dropout";
+    case VerdictReason::InputsNeverQuiet:
+        return "inputsNeverQuiet";
+    case VerdictReason::RecordingCutShort:
+        return "recordingCutShort";
+    case VerdictReason::RecordingUnusable:
+        return "recordingUnusable";
+    case VerdictReason::RateUnsupported:
+        return "rateUnsupported";
+    case VerdictReason::SizeUnsupported:
+        return "sizeUnsupported";
+    }
+    return "unknown";
+}
+
 std::optional<double> unreportedSamples(const MeasurementResult& result) {
     if (!result.latencySamples) {
         return std::nullopt;
     }
     return *result.latencySamples - static_cast<double>(result.reportedInputLatency) -
            static_cast<double>(result.reportedOutputLatency);
+}
+
+std::optional<JackSystemic> jackSystemic(const MeasurementResult& result) {
+    const std::optional<double> unreported = unreportedSamples(result);
+    if (!unreported || *unreported < 0) {
+        return std::nullopt;
+    }
+    const auto whole = std::lround(*unreported);
+    return JackSystemic{whole - whole / 2, whole / 2};
 }
 
 std::optional<std::int32_t> inputHeard(const MeasurementResult& result) {
@@ -33,6 +89,14 @@ std::optional<std::int32_t> inputHeard(const MeasurementResult& result) {
         return result.threshold->input;
     }
     return std::nullopt;
+}
+
+std::string pairLatencyText(const MeasurementResult& result) {
+    if (!result.latencySamples) {
+        return returnedNothing(result) ? "no path" : "no result";
+    }
+    return formatted(result.method == MethodKind::Correlation ? "%.2f" : "%.0f",
+                     *result.latencySamples);
 }
 
 std::string channelName(std::int32_t channel, const std::vector<std::string>& names) {
@@ -84,18 +148,6 @@ bool returnedNothing(const MeasurementResult& result) {
            std::any_of(reasons.begin(), reasons.end(), [](const VerdictReason& reason) {
                return reason.kind == VerdictReason::NothingCameBack;
            });
-}
-
-const char* verdictWord(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Verified:
-        return "verified";
-    case Verdict::Doubtful:
-        return "doubtful";
-    case Verdict::NoResult:
-        break;
-    }
-    return "no result";
 }
 
 double toMs(double samples, double sampleRate) {

@@ -4,6 +4,7 @@
 
 #include "engine/detection_method.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@ enum class RunKind {
     Single, // one measurement
     Repeat, // several on one setup, with statistics
     Sweep,  // one per buffer size and rate, with a fit per rate
+    Reopen, // several, each on a stream started afresh, with statistics and the states found
     Matrix, // each chosen output in turn, every chosen input listened to
 };
 
@@ -44,9 +46,15 @@ struct Report {
     std::vector<std::string> outputNames;
     // RunKind::Matrix: output by output, each chosen input in turn.
     std::vector<MatrixCell> matrix;
+    // What the driver told of its runs, where it tells it: the JACK server's xruns during them.
+    std::optional<std::uint64_t> xruns;
+    // Whether the driver's latencies are a JACK server's port latencies, which jackd's systemic
+    // -I and -O extend.
+    bool jackPorts = false;
 };
 
-// The input whose hearing the result's latency comes from; none when nothing came back.
+// The input the result's latency was heard on: the first to cross the threshold, or the one that
+// carried the loop; none when nothing came back.
 std::optional<std::int32_t> inputHeard(const MeasurementResult& result);
 
 // The outputs a result played on and the input that heard it, in words: `output 0 "Out 1" ->
@@ -57,8 +65,10 @@ std::string channelsText(const MeasurementResult& result, const Report& report);
 // no result could be made of.
 bool returnedNothing(const MeasurementResult& result);
 
-// The verdict in one word for tables: "verified", "doubtful" or "no result".
-const char* verdictWord(Verdict verdict);
+// A matrix pair's latency in samples as its method measures it (whole samples for the threshold,
+// two decimals for the correlation), or "no path", or "no result" when something came back that
+// gave none.
+std::string pairLatencyText(const MeasurementResult& result);
 
 // The driver's name for a channel; empty where it gives none.
 std::string channelName(std::int32_t channel, const std::vector<std::string>& names);
@@ -71,10 +81,25 @@ std::vector<std::int32_t> matrixInputs(const std::vector<MatrixCell>& cells);
 std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names);
 
 const char* methodName(MethodKind method);
+// One word each, for programs: "verified", "doubtful", "noResult"; a reason's kind likewise.
+const char* verdictName(Verdict verdict);
+const char* reasonName(VerdictReason::Kind kind);
+// The verdict in one word for people: "verified", "doubtful" or "none".
+const char* verdictWord(Verdict verdict);
 
 // What the driver does not report: measured minus its input and output latencies; none when
 // nothing came back.
 std::optional<double> unreportedSamples(const MeasurementResult& result);
+
+// What to give jackd as its systemic input and output latencies (-I, -O) so that its ports
+// declare the whole loop: the unreported latency, rounded, split in two halves (the input's the
+// larger). Only the sum is measured; the split is a convention. None when nothing came back, or
+// when the driver already reports more than the loop (jackd takes no negative value).
+struct JackSystemic {
+    long input = 0;
+    long output = 0;
+};
+std::optional<JackSystemic> jackSystemic(const MeasurementResult& result);
 
 // `samples` in milliseconds at `sampleRate`.
 double toMs(double samples, double sampleRate);

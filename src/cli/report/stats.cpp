@@ -24,17 +24,44 @@ Summary summarise(std::vector<double> values) {
 
 } // namespace
 
-std::optional<LatencyStatistics> latencyStatistics(const std::vector<MeasurementResult>& runs) {
-    std::vector<double> samples;
-    std::vector<double> ms;
+std::vector<LatencyStatistics> latencyStatistics(const std::vector<MeasurementResult>& runs) {
+    std::vector<LatencyStatistics> groups;
+    std::vector<std::vector<double>> samples;
+    std::vector<std::vector<double>> ms;
     for (const MeasurementResult& run : runs) {
-        if (run.latencySamples) {
-            samples.push_back(*run.latencySamples);
-            ms.push_back(run.latencyMs().value_or(0));
+        auto group = std::find_if(groups.begin(), groups.end(), [&run](const auto& g) {
+            return g.sampleRate == run.sampleRate && g.bufferSize == run.bufferSize;
+        });
+        if (group == groups.end()) {
+            LatencyStatistics setup;
+            setup.sampleRate = run.sampleRate;
+            setup.bufferSize = run.bufferSize;
+            groups.push_back(setup);
+            samples.emplace_back();
+            ms.emplace_back();
+            group = groups.end() - 1;
+        }
+        const auto index = static_cast<std::size_t>(group - groups.begin());
+        ++group->runs;
+        switch (run.verdict.verdict) {
+        case Verdict::Verified:
+            ++group->verified;
+            samples[index].push_back(run.latencySamples.value_or(0));
+            ms[index].push_back(run.latencyMs().value_or(0));
+            break;
+        case Verdict::Doubtful:
+            ++group->doubtful;
+            break;
+        case Verdict::NoResult:
+            ++group->noResult;
+            break;
         }
     }
-    if (samples.empty()) {
-        return std::nullopt;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        if (!samples[i].empty()) {
+            groups[i].samples = summarise(samples[i]);
+            groups[i].ms = summarise(ms[i]);
+        }
     }
-    return LatencyStatistics{runs.size(), samples.size(), summarise(samples), summarise(ms)};
+    return groups;
 }

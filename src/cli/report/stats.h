@@ -1,5 +1,6 @@
 #pragma once
-// Statistics of repeated measurements.
+// Statistics of repeated measurements: one group per setup (rate and buffer size), since a
+// driver reset may change either between runs, and only verified measurements in the figures.
 
 #include "cli/report/report.h"
 
@@ -18,11 +19,16 @@ struct Summary {
 };
 
 struct LatencyStatistics {
-    std::size_t runs = 0;  // measurements made
-    std::size_t found = 0; // of those, how many found the pulse; the figures are theirs
-    Summary samples;
-    Summary ms;
+    double sampleRate = 0;
+    std::int32_t bufferSize = 0;
+    std::size_t runs = 0; // measurements made at this setup
+    std::size_t verified = 0;
+    std::size_t doubtful = 0;
+    std::size_t noResult = 0;
+    // Of the verified measurements; none when there is none.
+    std::optional<Summary> samples;
+    std::optional<Summary> ms;
 };
 
-// None when no measurement found the pulse.
-std::optional<LatencyStatistics> latencyStatistics(const std::vector<MeasurementResult>& runs);
+// One group per setup, in the order the setups were first measured.
+std::vector<LatencyStatistics> latencyStatistics(const std::vector<MeasurementResult>& runs);

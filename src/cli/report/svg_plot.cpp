@@ -122,7 +122,8 @@ public:
         const double x = kWidth - kRight + 27;
         const double y = kTop + 10 + 20 * m_legendEntries++;
         m_marks += marker(kind, x, y, colour);
-        m_marks += formatted("<text x=\"%.1f\" y=\"%.1f\" dominant-baseline=\"middle\">%s</text>\n",
+        m_marks += formatted("<text class=\"legend\" x=\"%.1f\" y=\"%.1f\" "
+                             "dominant-baseline=\"middle\">%s</text>\n",
                              x + 12, y, escaped(text).c_str());
     }
 
@@ -148,7 +149,7 @@ private:
         const double xStep = tickStep(m_x.hi - m_x.lo, 8);
         for (double x = std::ceil(m_x.lo / xStep) * xStep; x <= m_x.hi; x += xStep) {
             svg += formatted("<line x1=\"%.2f\" y1=\"%.1f\" x2=\"%.2f\" y2=\"%.1f\" "
-                             "stroke=\"#ddd\"/>\n<text x=\"%.2f\" y=\"%.1f\" "
+                             "stroke=\"#ddd\"/>\n<text class=\"x-tick\" x=\"%.2f\" y=\"%.1f\" "
                              "text-anchor=\"middle\">%g</text>\n",
                              px(x), kTop, px(x), bottom, px(x), bottom + 16, x);
         }
@@ -177,10 +178,11 @@ private:
     int m_legendEntries = 0;
 };
 
-// The samples [from, to) of `channel` as a line: the lowest and highest sample of each pixel
-// column when there are more samples than columns, so that no peak is lost.
+// The samples [from, to) of `channel` as a line, each at its index less `origin`: the lowest and
+// highest sample of each pixel column when there are more samples than columns, so that no peak
+// is lost.
 std::vector<std::pair<double, double>> envelope(const std::vector<float>& channel, std::size_t from,
-                                                std::size_t to) {
+                                                std::size_t to, std::size_t origin) {
     const auto columns = static_cast<std::size_t>(kWidth - kLeft - kRight);
     const std::size_t perColumn = std::max<std::size_t>(1, (to - from + columns - 1) / columns);
     std::vector<std::pair<double, double>> points;
@@ -188,22 +190,54 @@ std::vector<std::pair<double, double>> envelope(const std::vector<float>& channe
         const std::size_t end = std::min(to, start + perColumn);
         const auto [low, high] = std::minmax_element(channel.begin() + static_cast<long>(start),
                                                      channel.begin() + static_cast<long>(end));
-        points.emplace_back(static_cast<double>(start), *low);
+        const double x = static_cast<double>(start) - static_cast<double>(origin);
+        points.emplace_back(x, *low);
         if (perColumn > 1) {
-            points.emplace_back(static_cast<double>(start), *high);
+            points.emplace_back(x, *high);
         }
     }
     return points;
 }
 
-// A mark across the plot at `x`, whose data-sample attribute holds the latency it stands for.
-void verticalMark(Chart& chart, double x, double latency, Range y, const char* colour,
-                  const char* cssClass, const std::string& title) {
+// Where the input is loudest in [from, to), and how loud (full scale = 1); 0 when silent.
+std::pair<std::size_t, double> loudest(const std::vector<float>& channel, std::size_t from,
+                                       std::size_t to) {
+    std::pair<std::size_t, double> peak{from, 0.0};
+    for (std::size_t n = from; n < to; ++n) {
+        if (const double level = std::abs(channel[n]); level > peak.second) {
+            peak = {n, level};
+        }
+    }
+    return peak;
+}
+
+// What the legend says of a measurement that gave no latency: what the input did hear.
+std::string whyNoLatency(const MeasurementResult& result, double peak, double threshold) {
+    const bool notThePulse =
+        std::any_of(result.verdict.reasons.begin(), result.verdict.reasons.end(),
+                    [](const VerdictReason& r) { return r.kind == VerdictReason::NotThePulse; });
+    if (peak <= 0) {
+        return "nothing came back: the input stayed silent";
+    }
+    const double peakDb = 20 * std::log10(peak);
+    if (notThePulse) {
+        return formatted("what crossed is not the pulse (peak %.1f dBFS)", peakDb);
+    }
+    if (result.method == MethodKind::Threshold && peak <= threshold) {
+        return formatted("under the threshold: peak %.1f dBFS, %.1f dB below", peakDb,
+                         20 * std::log10(threshold / peak));
+    }
+    return formatted("no loop found (peak %.1f dBFS)", peakDb);
+}
+
+// A mark across the plot at the latency, which its data-sample attribute holds too.
+void latencyMark(Chart& chart, double latency, Range y, const char* colour, const char* cssClass,
+                 const std::string& title) {
     chart.add(formatted("<line class=\"%s\" data-sample=\"%.10g\" x1=\"%.2f\" y1=\"%.2f\" "
                         "x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\" stroke-width=\"2\">"
                         "<title>%s</title></line>\n",
-                        cssClass, latency, chart.px(x), chart.py(y.lo), chart.px(x), chart.py(y.hi),
-                        colour, escaped(title).c_str()));
+                        cssClass, latency, chart.px(latency), chart.py(y.lo), chart.px(latency),
+                        chart.py(y.hi), colour, escaped(title).c_str()));
 }
 
 } // namespace
@@ -215,7 +249,10 @@ std::string onsetPlot(const MeasurementResult& result, const Recording& recordin
     } else if (result.correlation && result.correlation->input >= 0) {
         input = static_cast<std::size_t>(result.correlation->input);
     }
-    // The latency counts from the stimulus's first sample; the recording from the first switch.
+    const std::vector<float>* heard =
+        input < recording.inputs.size() ? &recording.inputs[input] : nullptr;
+    // The latency counts from the stimulus's first sample (after the correlation's lead-in), the
+    // recording from the first switch: the axis counts as the latency does.
     std::size_t stimulusStart = 0;
     if (!recording.outputs.empty()) {
         const std::vector<float>& stimulus = recording.outputs.front();
@@ -224,44 +261,47 @@ std::string onsetPlot(const MeasurementResult& result, const Recording& recordin
             std::find_if(stimulus.begin(), end, [](float s) { return s != 0.0f; }) -
             stimulus.begin());
     }
+    const double threshold = thresholdForSensitivity(result.sensitivity) / 2147483648.0;
+    const auto [peakAt, peak] =
+        heard ? loudest(*heard, stimulusStart, recording.length) : std::pair{stimulusStart, 0.0};
     const std::size_t buffer = static_cast<std::size_t>(std::max(recording.bufferSize, 1));
     const std::size_t before = std::max<std::size_t>(buffer / 2, 16);
     const std::size_t after =
         std::max(buffer + buffer / 2, static_cast<std::size_t>(recording.sampleRate * 0.02));
-    std::size_t from = 0;
-    std::size_t to = std::min(recording.length, stimulusStart + before + after);
-    std::optional<double> arrival;
+    // Around the arrival; with none, around what the input heard loudest, or the stimulus.
+    std::size_t centre = peak > 0 ? peakAt : stimulusStart;
     if (result.latencySamples) {
-        arrival = static_cast<double>(stimulusStart) + *result.latencySamples;
-        const auto onset = static_cast<std::size_t>(*arrival);
-        from = onset > before ? onset - before : 0;
-        to = std::min(recording.length, onset + after);
+        centre = stimulusStart + static_cast<std::size_t>(*result.latencySamples);
     }
+    const std::size_t from = centre > before ? centre - before : 0;
+    const std::size_t to = std::min(recording.length, centre + after);
+    const double origin = static_cast<double>(stimulusStart);
     const Range level{-1.05, 1.05};
-    const Range samples{static_cast<double>(from), static_cast<double>(std::max(to, from + 1))};
+    const Range samples{static_cast<double>(from) - origin,
+                        static_cast<double>(std::max(to, from + 1)) - origin};
     Chart chart(formatted("Input %zu around the onset: %.0f Hz, buffer %d", input + 1,
                           result.sampleRate, static_cast<int>(result.bufferSize)),
-                "samples after the first buffer switch", "level (full scale = 1)", samples, level);
-    if (input < recording.inputs.size() && to > from) {
-        chart.line(envelope(recording.inputs[input], from, to), kPalette[0]);
+                "samples after the stimulus left (the latency)", "level (full scale = 1)", samples,
+                level);
+    if (heard && to > from) {
+        chart.line(envelope(*heard, from, to, stimulusStart), kPalette[0]);
     }
     chart.legend("recorded input", Marker::Line, kPalette[0]);
 
     if (result.method == MethodKind::Threshold) {
-        const double threshold = thresholdForSensitivity(result.sensitivity) / 2147483648.0;
         chart.line({{samples.lo, threshold}, {samples.hi, threshold}}, kPalette[4],
                    "class=\"threshold\" stroke-dasharray=\"6 4\"");
         chart.legend(formatted("threshold (%.3f)", threshold), Marker::DashedLine, kPalette[4]);
     }
-    if (!arrival) {
-        chart.legend("nothing came back", Marker::Tick, "none");
-    } else if (result.correlation) {
-        const std::string title = formatted("correlation peak: %.2f", *result.latencySamples);
-        verticalMark(chart, *arrival, *result.latencySamples, level, kPalette[1], "peak", title);
-        chart.legend(title, Marker::Tick, kPalette[1]);
+    if (!result.latencySamples) {
+        chart.legend(whyNoLatency(result, peak, threshold), Marker::Tick, "none");
     } else {
-        const std::string title = formatted("onset: %.0f samples", *result.latencySamples);
-        verticalMark(chart, *arrival, *result.latencySamples, level, kPalette[1], "onset", title);
+        const bool correlated = result.correlation.has_value();
+        const std::string title =
+            correlated ? formatted("correlation peak: %.2f samples", *result.latencySamples)
+                       : formatted("onset: %.0f samples", *result.latencySamples);
+        latencyMark(chart, *result.latencySamples, level, kPalette[1],
+                    correlated ? "peak" : "onset", title);
         chart.legend(title, Marker::Tick, kPalette[1]);
     }
     return chart.document();
@@ -404,16 +444,12 @@ std::string matrixPlot(const Report& report) {
         const double x = kLabelWidth + kCellWidth * at(inputs, cell.input);
         const double y = kHeader + kCellHeight * at(outputs, cell.output);
         const bool named = namedByFinding(cell, findings);
-        const std::string latency =
-            result.latencySamples
-                ? formatted(result.method == MethodKind::Correlation ? "%.2f" : "%.0f",
-                            *result.latencySamples)
-                : std::string(returnedNothing(result) ? "no path" : "no result");
+        const std::string latency = pairLatencyText(result);
         svg += formatted("<rect class=\"pair\" data-output=\"%d\" data-input=\"%d\" "
                          "data-verdict=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
                          "height=\"%.1f\" fill=\"%s\" stroke=\"%s\" stroke-width=\"%d\"/>\n",
                          static_cast<int>(cell.output), static_cast<int>(cell.input),
-                         verdictWord(result.verdict.verdict), x + 1, y + 1, kCellWidth - 2,
+                         verdictName(result.verdict.verdict), x + 1, y + 1, kCellWidth - 2,
                          kCellHeight - 2, cellColour(result), named ? "#d62728" : "white",
                          named ? 3 : 1);
         svg += formatted("<text class=\"latency\" x=\"%.1f\" y=\"%.1f\" "

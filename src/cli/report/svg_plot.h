@@ -5,9 +5,10 @@
 
 #include <string>
 
-// The input that carried the pulse, around the onset (the start of the recording when nothing
-// came back), with the detection threshold and the onset marked. The horizontal axis counts
-// samples from the instant the pulse was handed to the driver.
+// The input that carried the pulse, around the onset (around what it heard loudest when no
+// latency came of it, and the legend says what it heard), with the detection threshold and the
+// onset marked. The horizontal axis counts samples from the instant the stimulus left, as the
+// latency does, so that the mark of a latency stands at its own value.
 std::string onsetPlot(const MeasurementResult& result, const Recording& recording);
 
 // Latency in ms against buffer size, one colour per rate: the measured latency, what the driver

@@ -1,5 +1,6 @@
 #include "cli/report/text_report.h"
 
+#include "cli/report/latency_states.h"
 #include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
@@ -7,13 +8,9 @@
 
 namespace {
 
-std::string summaryLine(const LatencyStatistics& stats, const char* unit, const Summary& s,
-                        int decimals) {
-    const std::string of = stats.found == stats.runs
-                               ? formatted("%zu", stats.runs)
-                               : formatted("%zu of %zu", stats.found, stats.runs);
-    return formatted("Statistics of %s measurements (%s): min %.*f, median %.*f, max %.*f, "
-                     "mean %.*f, standard deviation %.*f\n",
+std::string summaryLine(const std::string& of, const char* unit, const Summary& s, int decimals) {
+    return formatted("Statistics of %s (%s): min %.*f, median %.*f, max %.*f, mean %.*f, "
+                     "standard deviation %.*f\n",
                      of.c_str(), unit, decimals, s.min, decimals, s.median, decimals, s.max,
                      decimals, s.mean, decimals, s.standardDeviation);
 }
@@ -24,20 +21,18 @@ std::string runsText(const Report& report) {
     const MeasurementResult* lastShown = nullptr;
     std::string lastChannels;
     for (const MeasurementResult& run : report.measurements) {
+        std::string channels = channelsText(run, report);
         const bool showReported =
             run.latencySamples &&
             (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
-             lastShown->reportedOutputLatency != run.reportedOutputLatency);
-        for (const std::string& line : resultLines(run, showReported)) {
+             lastShown->reportedOutputLatency != run.reportedOutputLatency ||
+             channels != lastChannels);
+        for (const std::string& line :
+             resultLines(run, {showReported, report.jackPorts, channels})) {
             text += line + "\n";
         }
         if (showReported) {
             lastShown = &run;
-        }
-        // A run that found nothing says nothing on standard output.
-        if (std::string channels = channelsText(run, report);
-            run.latencySamples && channels != lastChannels) {
-            text += "Channels: " + channels + "\n";
             lastChannels = std::move(channels);
         }
     }
@@ -46,17 +41,21 @@ std::string runsText(const Report& report) {
 
 std::string sweepText(const std::vector<MeasurementResult>& cells) {
     // Latencies in samples; the measured one in ms as well.
-    std::string text =
-        "    rate  buffer  measured        ms  reported in  reported out  unreported\n";
+    std::string text = "    rate  buffer  measured        ms  reported in  reported out  "
+                       "unreported  verdict\n";
     for (const MeasurementResult& cell : cells) {
         text += formatted("%8.0f  %6d  ", cell.sampleRate, static_cast<int>(cell.bufferSize));
         text += cell.latencySamples
-                    ? formatted("%8.6g  %8.2f", *cell.latencySamples, *cell.latencyMs())
-                    : formatted("%18s", "nothing came back");
+                    ? formatted("%8.2f  %8.2f", *cell.latencySamples, *cell.latencyMs())
+                    : formatted("%18s", "none");
         text += formatted("  %11d  %12d", static_cast<int>(cell.reportedInputLatency),
                           static_cast<int>(cell.reportedOutputLatency));
-        if (const std::optional<double> unreported = unreportedSamples(cell)) {
-            text += formatted("  %10.6g", *unreported);
+        const std::optional<double> unreported = unreportedSamples(cell);
+        text += unreported ? formatted("  %10.2f", *unreported) : formatted("  %10s", "");
+        text += formatted("  %s", verdictName(cell.verdict.verdict));
+        for (const VerdictReason& reason : cell.verdict.reasons) {
+            text +=
+                (&reason == &cell.verdict.reasons.front() ? ": " : "; ") + reasonText(reason, cell);
         }
         text += "\n";
     }
@@ -66,17 +65,19 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
                           fit.sampleRate, fit.points, fit.fixedSamples, fit.perBuffer,
                           toMs(fit.fixedSamples, fit.sampleRate));
     }
+    for (const MissingFit& missing : ratesWithoutFit(cells)) {
+        text += formatted("No fit at %.0f Hz: it takes two buffer sizes verified, and %d %s\n",
+                          missing.sampleRate, missing.verifiedSizes,
+                          missing.verifiedSizes == 1 ? "was" : "were");
+    }
     return text;
 }
 
 // A cell's latency, or why there is none, in a column of its own.
 std::string cellText(const MatrixCell& cell) {
     const MeasurementResult& result = cell.result;
-    if (!result.latencySamples) {
-        return returnedNothing(result) ? "no path" : "no result";
-    }
-    return formatted(result.method == MethodKind::Correlation ? "%.2f%s" : "%.0f%s",
-                     *result.latencySamples, result.verdict.verified() ? "" : "?");
+    const bool doubtful = result.latencySamples && !result.verdict.verified();
+    return pairLatencyText(result) + (doubtful ? "?" : "");
 }
 
 // A pair's level: the correlation's gain, or how far the pulse rose over the threshold.
@@ -124,6 +125,30 @@ std::string matrixText(const Report& report) {
 
 } // namespace
 
+std::string statisticsText(const std::vector<MeasurementResult>& runs) {
+    const std::vector<LatencyStatistics> groups = latencyStatistics(runs);
+    std::string text;
+    for (const LatencyStatistics& group : groups) {
+        std::string of =
+            formatted("%zu verified measurement%s", group.verified, group.verified == 1 ? "" : "s");
+        if (groups.size() > 1) {
+            of += formatted(" at %.0f Hz, %d samples", group.sampleRate,
+                            static_cast<int>(group.bufferSize));
+        }
+        if (group.doubtful + group.noResult > 0) {
+            of += formatted(", leaving out %zu doubtful and %zu without a result", group.doubtful,
+                            group.noResult);
+        }
+        if (!group.samples) {
+            text += "No statistics of " + of + "\n";
+            continue;
+        }
+        text += summaryLine(of, "samples", *group.samples, 2);
+        text += summaryLine(of, "ms", *group.ms, 3);
+    }
+    return text;
+}
+
 std::string textReport(const Report& report) {
     std::string text;
     switch (report.kind) {
@@ -131,10 +156,13 @@ std::string textReport(const Report& report) {
         text = runsText(report);
         break;
     case RunKind::Repeat:
-        text = runsText(report);
-        if (const std::optional<LatencyStatistics> stats = latencyStatistics(report.measurements)) {
-            text += summaryLine(*stats, "samples", stats->samples, 2);
-            text += summaryLine(*stats, "ms", stats->ms, 3);
+    case RunKind::Reopen:
+        text = runsText(report) + statisticsText(report.measurements);
+        if (report.kind == RunKind::Reopen && !report.measurements.empty()) {
+            text +=
+                formatted("Across %zu stream starts, ", report.measurements.size()) +
+                statesText(latencyStates(report.measurements), report.measurements.front().method) +
+                "\n";
         }
         break;
     case RunKind::Sweep:
@@ -144,9 +172,15 @@ std::string textReport(const Report& report) {
         text = matrixText(report);
         break;
     }
+    if (report.xruns) {
+        text += formatted("JACK xruns during the measurements: %llu\n",
+                          static_cast<unsigned long long>(*report.xruns));
+    }
     if (report.failure) {
-        text += formatted("Ended after %zu of %zu measurements: %s\n", report.measurements.size(),
-                          report.planned, report.failure->message.c_str());
+        const std::size_t made =
+            report.kind == RunKind::Matrix ? report.matrix.size() : report.measurements.size();
+        text += formatted("Ended after %zu of %zu measurements: %s\n", made, report.planned,
+                          report.failure->message.c_str());
     }
     return text;
 }

@@ -7,3 +7,5 @@
 #include <string>
 
 std::string textReport(const Report& report);
+// The statistics lines of repeated measurements (samples, then ms); empty when none found.
+std::string statisticsText(const std::vector<MeasurementResult>& results);

@@ -97,10 +97,9 @@ kit::DriverEntry jackDriverEntry() {
                 .afterResult =
                     [](IASIO* instance) {
                         const auto* jack = dynamic_cast<const JackDriver*>(instance);
-                        return jack == nullptr ? std::vector<std::string>{}
-                                               : std::vector<std::string>{
-                                                     "JACK xruns during the measurement: " +
-                                                     std::to_string(jack->xrunCount())};
+                        return jack == nullptr ? kit::DriverAccount{}
+                                               : kit::DriverAccount{.xruns = jack->xrunCount(),
+                                                                    .jackPorts = true};
                     }};
         }};
 }

@@ -7,6 +7,7 @@
 
 #include "asio/asio.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -43,15 +44,23 @@ struct Unready {
     std::string message;
 };
 
+// What a driver tells of a measurement it made, besides the measurement itself.
+struct DriverAccount {
+    // The JACK server's xruns during the measurement; none where the driver counts none.
+    std::optional<std::uint64_t> xruns{};
+    // Whether the latencies it reports are a JACK server's port latencies, which jackd's
+    // systemic -I and -O extend.
+    bool jackPorts = false;
+};
+
 // A driver made ready from its options.
 struct DriverSetup {
     // A new instance holding one reference, or null.
     std::function<IASIO*()> create{};
     // Before the program opens the driver: nothing when it can go on. May be empty.
     std::function<std::optional<Unready>()> checkBeforeOpen{};
-    // After a result, the lines the driver adds about the instance that measured it (the
-    // server's xruns, for JACK). May be empty.
-    std::function<std::vector<std::string>(IASIO* instance)> afterResult{};
+    // After a measurement, what the driver tells of the instance that made it. May be empty.
+    std::function<DriverAccount(IASIO* instance)> afterResult{};
 };
 
 struct DriverEntry {

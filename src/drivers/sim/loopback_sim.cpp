@@ -112,6 +112,7 @@ ASIOError LoopbackSimulator::start() {
         reapSwitchThread(lock); // a run stopped from inside its callback, not yet joined
     }
     m_stream->rewind(m_sampleRate.load(), takeStartNumber(m_settings));
+    ++m_starts;
     m_stopRequested = false;
     m_running = true;
     m_threadActive = true;
@@ -389,6 +390,9 @@ bool LoopbackSimulator::waitForSwitch(Clock::time_point deadline) {
 
 bool LoopbackSimulator::deliverDeviceEvents(std::int64_t switchIndex,
                                             const ASIOCallbacks& callbacks) {
+    if (m_starts != m_settings.deviceEventsStart) {
+        return !m_stopRequested.load();
+    }
     if (!m_rateChangeDelivered && switchIndex == m_settings.rateChangeAtSwitch) {
         m_rateChangeDelivered = true;
         m_sampleRate.store(m_settings.rateChangeTo);

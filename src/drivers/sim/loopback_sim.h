@@ -176,6 +176,9 @@ private:
     std::thread m_thread;
     std::thread::id m_switchThreadId;
 
+    // Starts of this instance: counted by start() before it makes the run's switch thread,
+    // which reads it.
+    std::int64_t m_starts = 0;
     // Touched by the switch thread only (runs follow one another through join).
     bool m_resetDelivered = false;
     bool m_rateChangeDelivered = false;

@@ -539,6 +539,9 @@ const std::array kKeys{
             return parseSwitchNumber(v, s.rateChangeAtSwitch);
         },
         [](const SimSettings& s) { return formatSwitchNumber(s.rateChangeAtSwitch); }},
+    Key{"events_start", "a start of the driver from 1",
+        [](std::string_view v, SimSettings& s) { return parseWhole(v, s.deviceEventsStart); },
+        [](const SimSettings& s) { return std::to_string(s.deviceEventsStart); }},
     Key{"ratechange_to", "a rate in Hz from 1000 to 1000000",
         [](std::string_view v, SimSettings& s) { return parseRate(v, s.rateChangeTo); },
         [](const SimSettings& s) { return formatReal(s.rateChangeTo); }},
@@ -592,6 +595,7 @@ constexpr double kLowestLevelDbfs = -200;
 constexpr double kHighestLevelDbfs = 20;
 constexpr double kLongestSeconds = 1e6;
 constexpr double kMostDropoutPeriods = 1000;
+constexpr double kMostEventsStart = 1000;
 constexpr std::size_t kMostOpenStates = 16;
 constexpr double kLightestWeight = 1e-6;
 constexpr double kHeaviestWeight = 1e6;
@@ -636,6 +640,7 @@ std::vector<Bound> boundsOf(const SimSettings& s) {
         {"jump_by", static_cast<double>(s.jumpBy), -kLongest, kLongest, " samples"},
         {"dropout_periods", static_cast<double>(s.dropoutPeriods), 1, kMostDropoutPeriods,
          " periods"},
+        {"events_start", static_cast<double>(s.deviceEventsStart), 1, kMostEventsStart, ""},
     };
     const auto optional = [&](const char* key, const std::optional<double>& value, double low,
                               double high, const char* unit) {
@@ -913,8 +918,9 @@ const char* simSettingsHelp() {
            "(samples the delays then change by), drift_ppm (input clock against output clock), "
            "pace (realtime or freewheel), init (what init returns), createfail, startfail and "
            "stopfail (an error such as ASE_HWMalfunction, or off), reset_at and ratechange_at "
-           "(switch numbers for a reset request and a rate change, or off), ratechange_to (the "
-           "new rate), dropout_at (a switch number or a time such as 1.5s, or off), "
+           "(switch numbers for a reset request and a rate change, or off), events_start (the "
+           "start of the driver whose run they come in, from 1), ratechange_to (the new rate), "
+           "dropout_at (a switch number or a time such as 1.5s, or off), "
            "dropout_periods and dropout_kind (lost or repeated periods), inlatency and outlatency "
            "(safety offsets in samples that getLatencies adds to the buffer size).";
 }

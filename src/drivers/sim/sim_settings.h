@@ -148,6 +148,9 @@ struct SimSettings {
     // comes first when both fall on the same switch; it also becomes the current rate.
     std::int64_t resetRequestAtSwitch = -1;
     std::int64_t rateChangeAtSwitch = -1;
+    // The start of each instance (from 1) whose run the events come in, so that they can fall
+    // between a host's measurements rather than in its first.
+    std::int64_t deviceEventsStart = 1;
     ASIOSampleRate rateChangeTo = 44100;
     // A dropout in every run, at a switch number or a time after the start (at the rate of the
     // start); neither: none.

@@ -4,6 +4,8 @@
 #include "drivers/kit/driver_base.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -62,8 +64,18 @@ public:
         return ASE_OK;
     }
     ASIOError setSampleRate(ASIOSampleRate rate) override { return canSampleRate(rate); }
-    ASIOError getSamplePosition(ASIOSamples*, ASIOTimeStamp*) override {
-        return ASE_SPNotAdvancing;
+    // Where the switch under way stands: it runs as fast as its host, so only the position
+    // tells the host that no period was lost.
+    ASIOError getSamplePosition(ASIOSamples* position, ASIOTimeStamp* timeStamp) override {
+        if (position == nullptr || timeStamp == nullptr) {
+            return fail(ASE_InvalidParameter, "getSamplePosition: null pointer");
+        }
+        *position = kit::splitCount(m_position.load());
+        *timeStamp = kit::splitCount(
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch())
+                                           .count()));
+        return ASE_OK;
     }
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
         if (const std::string why = kit::whyNoChannel(info, kChannels); !why.empty()) {
@@ -110,6 +122,7 @@ private:
                     std::copy(played.begin(), played.end(), static_cast<float*>(c.halves[k % 2]));
                 }
             }
+            m_position = static_cast<std::uint64_t>(k) * kFrames;
             m_bufferSwitch(static_cast<ASIOLong>(k % 2), ASIOTrue);
             for (const kit::DoubleBuffers::Channel& c : m_buffers.channels()) {
                 if (!c.isInput) {
@@ -125,6 +138,7 @@ private:
     void (*m_bufferSwitch)(ASIOLong, ASIOBool) = nullptr;
     std::vector<std::vector<float>> m_played;
     std::atomic<bool> m_running{false};
+    std::atomic<std::uint64_t> m_position{0};
     std::thread m_thread;
 };
 
