@@ -13,7 +13,7 @@ constexpr std::uint32_t kField = kChild | kTabStop | kEditReadOnly | kBorder | k
 constexpr std::uint32_t kHiddenButton = kChild | kDisabled | kTabStop;
 constexpr std::uint32_t kFlatButton = kChild | kTabStop | kButtonFlat;
 
-constexpr char kVisitCaption[] = "Visit https://www.example.com/tarvelo";
+constexpr char kVisitCaption[] = "Visit " TARVELO_WEB_ADDRESS;
 
 constexpr ControlTemplate kMainControls[] = {
     {kNoControlId, ControlKind::Static, "", {5, 10, 123, 30}, kShown | kStaticBitmap, IDB_LOGO},
@@ -202,5 +202,5 @@ const char kInstructionText[] =
     "    the pull-down menu.\r\n"
     "\r\n"
     "Thank you for using the Brintesk Tarvelo. If you have any questions, comments, or suggestions\r\n"
-    "please email them to support@example.com.";
+    "please email them to " TARVELO_SUPPORT_EMAIL ".";
 // clang-format on

@@ -2,6 +2,7 @@
 // The program's dialog templates, as data both dialog backends build from.
 
 #include "framework/dialog_template.h"
+#include "tarvelo_maker.h"
 
 extern const DialogTemplate kMainDialogTemplate;  // 102
 extern const DialogTemplate kAboutDialogTemplate; // 100, the instructions dialog
@@ -10,4 +11,4 @@ extern const DialogTemplate kAboutDialogTemplate; // 100, the instructions dialo
 extern const char kInstructionText[];
 
 // The maker's web address, shown on the web buttons and opened by them.
-inline constexpr char kMakerWebAddress[] = "https://www.example.com/tarvelo";
+inline constexpr char kMakerWebAddress[] = TARVELO_WEB_ADDRESS;

@@ -95,10 +95,16 @@ std::string reasonText(const VerdictReason& reason, const MeasurementResult& res
     const std::int32_t position = thresholdPosition(result.sensitivity);
     switch (reason.kind) {
     case VerdictReason::NothingCameBack:
-        return result.method == MethodKind::Correlation
-                   ? "nothing came back: no input heard the sweep"
-                   : "nothing came back: no input crossed the " + levelText(position) +
-                         " threshold within one second's worth of samples";
+        if (result.method == MethodKind::Correlation) {
+            // The value: the longest round trip the recording searched.
+            return formatted("nothing came back within %.0f samples: no input heard the sweep",
+                             reason.value) +
+                   (reason.value < kLongestMaxLatencySeconds * result.sampleRate
+                        ? " (--max-latency to search further)"
+                        : "");
+        }
+        return "nothing came back: no input crossed the " + levelText(position) +
+               " threshold within one second's worth of samples";
     case VerdictReason::LoopLongerThanWindow:
         // One second of recording may not even hold a round trip of two buffers.
         if (reason.value < 2.0 * result.bufferSize) {

@@ -599,10 +599,12 @@ ResultVerdict verdictOf(const InputJudgement& judged, std::span<const float> sam
     const VerdictReason longer{VerdictReason::LoopLongerThanWindow,
                                static_cast<double>(window.longestDelay)};
     if (!findings.loopFound) {
-        return {Verdict::NoResult,
-                {judged.strongerBeyond && searchedAll
-                     ? longer
-                     : VerdictReason{VerdictReason::NothingCameBack}}};
+        return {
+            Verdict::NoResult,
+            {judged.strongerBeyond && searchedAll
+                 ? longer
+                 : VerdictReason{VerdictReason::NothingCameBack,
+                                 static_cast<double>(std::min(wholeUpTo, window.longestDelay))}}};
     }
     if (findings.delaySamples > static_cast<double>(window.longestDelay) ||
         (judged.strongerBeyond && searchedAll)) {

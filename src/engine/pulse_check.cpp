@@ -34,6 +34,51 @@ double pulseLevel(std::span<const float> from) {
     return *middle;
 }
 
+// A first path's plateau lies below this share of the pulse's full level; a converter's edge
+// climbs past it without pausing.
+constexpr double kPlateauShare = 0.85;
+// A pause on the edge: a sample that moved less than this share of the full level.
+constexpr double kPauseShare = 0.08;
+// A later path adds at least this share of the full level, more than a converter's edge rings.
+constexpr double kStepShare = 0.15;
+
+// A second path inside the pulse shows as a staircase on one of its edges: the input climbs to
+// a plateau above the threshold, pauses there, then steps up again (where a second path starts
+// while the first plays), or steps down, pauses and falls again (where one ends before the
+// other). `edge` is read in the direction of the climb: the leading edge forward, the trailing
+// edge backward. `noise`: the largest swing the input showed before the pulse. The level between
+// the two paths, in dB.
+std::optional<double> pausedStep(std::span<const float> edge, bool backward, double threshold,
+                                 double noise) {
+    if (edge.size() < 3) {
+        return std::nullopt;
+    }
+    const auto at = [&](std::size_t k) {
+        return static_cast<double>(edge[backward ? edge.size() - 1 - k : k]);
+    };
+    const double full = *std::max_element(edge.begin(), edge.end());
+    const double step = kStepShare * full + 2 * noise;
+    double reached = at(0);
+    for (std::size_t k = 1; k + 1 < edge.size(); ++k) {
+        reached = std::max(reached, at(k));
+        if (full - reached < step) {
+            break; // nothing further can climb that far above what the input already reached
+        }
+        const bool paused = std::abs(at(k) - at(k - 1)) <= kPauseShare * full + 2 * noise;
+        if (!paused || at(k) < threshold || at(k) > kPlateauShare * full) {
+            continue;
+        }
+        double further = at(k + 1);
+        for (std::size_t n = k + 2; n < edge.size(); ++n) {
+            further = std::max(further, at(n));
+        }
+        if (further - reached >= step) {
+            return std::abs(20 * std::log10((further - reached) / reached));
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 namespace {
@@ -93,13 +138,24 @@ PulseCheck checkPulse(std::span<const float> input, std::size_t onset, std::int3
     }
     check.isThePulse = pulseLike && quietBefore && risesFromQuiet && bodyHolds && fall;
     if (check.isThePulse) {
+        double noise = 0;
+        for (std::size_t n = 0; n < onset - edge; ++n) {
+            noise = std::max(noise, std::abs(x(n)));
+        }
+        const std::size_t fallEnd = onset + pulseSpan(length);
+        check.secondPathDb =
+            pausedStep(input.subspan(onset, fallFrom - onset), false, threshold, noise);
+        if (!check.secondPathDb) {
+            check.secondPathDb =
+                pausedStep(input.subspan(fallFrom, fallEnd - fallFrom), true, threshold, noise);
+        }
         // Past the edge's ringing, which stays well under the threshold, nothing crosses it
         // again; what undershoots (a sagging pulse's coupling capacitors) is no second path.
         double laterPeak = 0;
         for (std::size_t n = *fall + kEdgeWidth; n < onset + pulseCheckSpan(frames); ++n) {
             laterPeak = std::max(laterPeak, x(n));
         }
-        if (laterPeak > threshold) {
+        if (laterPeak > threshold && !check.secondPathDb) {
             check.secondPathDb = std::abs(20 * std::log10(laterPeak / level));
         }
     }

@@ -15,7 +15,8 @@ enum class Verdict { Verified, Doubtful, NoResult };
 
 struct VerdictReason {
     enum Kind {
-        NothingCameBack,      // no result: nothing of the stimulus came back in time
+        NothingCameBack,      // no result: nothing came back in time; value (correlation) = the
+                              // longest round trip searched, in samples
         LoopLongerThanWindow, // no result: value = the longest round trip searched, in samples
         NotThePulse,          // no result (threshold): what crossed is not the pulse
         OnsetNearThreshold,   // doubtful (threshold): value = the crossing's margin, in dB

@@ -519,6 +519,8 @@ TEST_F(Cli, EveryFormatCarriesTheVerdictAndOnlyAVerifiedResultExitsZero) {
         {"-m correlation --sim pace=freewheel,cable=off", "noResult", 1, "nothingCameBack"},
         {"-m correlation --max-latency 0.5 --sim pace=freewheel,delay=24500", "noResult", 1,
          "loopLongerThanWindow"},
+        {"-m correlation --max-latency 0.05 --sim pace=freewheel,delay=24500", "noResult", 1,
+         "nothingCameBack"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);

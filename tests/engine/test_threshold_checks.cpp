@@ -145,6 +145,22 @@ const Hostile kHostile[] = {
          return [&](std::int64_t t) { return l.sent(t - 228) + l.sent(t - 378); };
      },
      228, Verdict::Doubtful},
+    // Paths inside one pulse: the input pauses on one path's level on the way up or down.
+    {"a path as strong, 2 samples before the loop", 256, 0,
+     [](const HandLoop& l, Rng&) -> Signal {
+         return [&](std::int64_t t) { return 0.5 * (l.sent(t - 542) + l.sent(t - 544)); };
+     },
+     542, Verdict::Doubtful},
+    {"a path 7 dB stronger, 3 samples before the loop, clipping the input", 256, 0,
+     [](const HandLoop& l, Rng&) -> Signal {
+         return [&](std::int64_t t) { return 2.24 * l.sent(t - 541) + l.sent(t - 544); };
+     },
+     541, Verdict::Doubtful},
+    {"a path 14 dB down, 12 samples before the loop", 256, 0,
+     [](const HandLoop& l, Rng&) -> Signal {
+         return [&](std::int64_t t) { return 0.2 * l.sent(t - 532) + l.sent(t - 544); };
+     },
+     532, Verdict::Doubtful},
     {"ghost 30 dB down before the loop", 256, 2,
      [](const HandLoop& l, Rng&) -> Signal {
          return [&](std::int64_t t) { return l.sent(t - 544) + 0.03 * l.sent(t - 512); };

@@ -78,7 +78,7 @@ TEST_F(CorrelationMeasurement, NeverGivesANumberWithoutALoop) {
             ASSERT_TRUE(result.correlation);
             EXPECT_TRUE(result.correlation->has(Diagnosis::NoLoop));
             EXPECT_EQ(result.verdict.reasons,
-                      std::vector<VerdictReason>{{VerdictReason::NothingCameBack}});
+                      (std::vector<VerdictReason>{{VerdictReason::NothingCameBack, 48000}}));
             floating += result.correlation->floatingInput ? 1 : 0;
         }
     }
@@ -209,7 +209,7 @@ TEST(CorrelationMethodByHand, TheEchoOfTheRunBeforeIsNotThisRunsLoop) {
     MeasurementResult echoOnly;
     method.describe(echoOnly, recording);
     EXPECT_EQ(echoOnly.verdict.reasons,
-              std::vector<VerdictReason>{{VerdictReason::NothingCameBack}});
+              (std::vector<VerdictReason>{{VerdictReason::NothingCameBack, 48000}}));
 
     play(method.stimulus(), start + 700, 0.5f);
     MeasurementResult both;
