@@ -420,9 +420,7 @@ TEST_F(Cli, TheReportGoesToStandardOutputOrItsFileAndStandardErrorHoldsOnlyWhatW
     EXPECT_EQ(toFile.out, "");
     EXPECT_EQ(Json::parse(slurp(file("report.json")))["measurements"][0]["latency"]["samples"],
               544);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file("")),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(namesIn(file("")), std::set<std::string>{"report.json"});
 }
 
 // Settings under which no latency may pass as verified, one row each, with their seeds: every
