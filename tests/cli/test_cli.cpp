@@ -734,6 +734,8 @@ TEST_F(Cli, TheMatrixRecoversEveryPairOfARoutingAndNamesWhatItShows) {
     EXPECT_EQ(svgValues(file("matrix.svg"), "//svg:*[@class='finding']/@class").size(), 4u);
     const CliRun csv = cli("-f csv" + setup);
     EXPECT_EQ(count(csv.out, "\n"), 1 + 16) << csv.out;
+    // A matrix in which nothing came back measured nothing.
+    EXPECT_EQ(cli("--matrix -q --sim pace=freewheel,cable=off").exitCode, 1);
     EXPECT_NE(csv.out.find("\n3,\"Sim Out 4\",3,\"Sim In 4\",threshold,48000,256,yes,520,"),
               std::string::npos)
         << csv.out;
@@ -757,6 +759,7 @@ TEST_F(Cli, TheMatrixRecoversSeededRandomRoutings) {
         const std::string route = (routeOf(routed) + unheard).substr(routed.empty() ? 1 : 0);
         const CliRun run = cli(
             "--matrix -q -f json --sim 'pace=freewheel,inputs=3,outputs=3,route=" + route + "'");
+        EXPECT_EQ(run.exitCode, routed.empty() ? 1 : 0) << route;
         const Json json = Json::parse(run.out);
         expectMatrix(json["matrix"], routed, 3, 0.0);
         const Json& findings = json["matrix"]["findings"];
