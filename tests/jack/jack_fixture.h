@@ -71,7 +71,9 @@ private:
 // Clients must end before the server: declare them after it.
 class JackServer {
 public:
-    JackServer(int period, int rate, int physicalPorts = 0);
+    // `waitForClients` false: a cycle a client overruns is lost to the whole graph, as on a
+    // loaded server.
+    JackServer(int period, int rate, int physicalPorts = 0, bool waitForClients = true);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;

@@ -27,7 +27,7 @@ void JackCycle::release() {
 void JackCycle::start() {
     m_gate.closeAndWait(); // a run stopped inside bufferSwitch may not have left it yet
     m_switchIndex.store(0, std::memory_order_relaxed);
-    m_latestSwitch.store(-1, std::memory_order_relaxed);
+    m_latestElapsed.store(-1, std::memory_order_relaxed);
     m_gate.open();
 }
 
@@ -40,11 +40,11 @@ void JackCycle::stop(bool onProcessThread) {
 }
 
 bool JackCycle::position(std::uint64_t& samples, jack_nframes_t& frameTime) const {
-    const std::int64_t latest = m_latestSwitch.load(std::memory_order_acquire);
-    if (!m_gate.isOpen() || latest < 0) {
+    const std::int64_t elapsed = m_latestElapsed.load(std::memory_order_acquire);
+    if (!m_gate.isOpen() || elapsed < 0) {
         return false;
     }
-    samples = static_cast<std::uint64_t>(latest) * m_frames;
+    samples = static_cast<std::uint64_t>(elapsed);
     // Frame times wrap at 32 bits, as JACK's own do.
     frameTime = static_cast<jack_nframes_t>(m_startFrame.load(std::memory_order_relaxed) + samples);
     return true;

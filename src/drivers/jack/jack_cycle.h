@@ -47,8 +47,9 @@ public:
     // until the thread has left bufferSwitch.
     void stop(bool onProcessThread);
     bool isRunning() const { return m_gate.isOpen(); }
-    // Frames from switch 0 to the latest switch, and the JACK frame time of that switch (reckoned
-    // from switch 0's, which keeps the two consistent); false before the first switch of a run.
+    // Frames from switch 0 to the latest switch by JACK's clock, and the JACK frame time of that
+    // switch; false before the first switch of a run. Cycles the server lost (an xrun) count, so
+    // that a host watching the position sees the periods its run missed.
     bool position(std::uint64_t& samples, jack_nframes_t& frameTime) const;
 
     // One process cycle. `frameTime` is the cycle's first frame; `portBuffer(channel)` gives the
@@ -73,8 +74,12 @@ public:
         }
         if (index == 0) {
             m_startFrame.store(frameTime, std::memory_order_relaxed);
+            m_elapsed = 0;
+        } else {
+            m_elapsed += static_cast<jack_nframes_t>(frameTime - m_lastFrameTime); // wraps at 32
         }
-        m_latestSwitch.store(static_cast<std::int64_t>(index), std::memory_order_release);
+        m_lastFrameTime = frameTime;
+        m_latestElapsed.store(static_cast<std::int64_t>(m_elapsed), std::memory_order_release);
         m_bufferSwitch(half, ASIOTrue);
         for (const Channel& c : m_channels) {
             if (!c.isInput) {
@@ -92,7 +97,9 @@ private:
     void (*m_bufferSwitch)(ASIOLong, ASIOBool) = nullptr;
 
     JackGate m_gate;
-    std::atomic<std::uint64_t> m_switchIndex{0};  // the next switch; the process thread's
-    std::atomic<std::int64_t> m_latestSwitch{-1}; // for position(); -1 before the first
-    std::atomic<jack_nframes_t> m_startFrame{0};  // frame time of switch 0
+    std::atomic<std::uint64_t> m_switchIndex{0};   // the next switch; the process thread's
+    std::uint64_t m_elapsed = 0;                   // the process thread's: frames since switch 0
+    jack_nframes_t m_lastFrameTime = 0;            // the process thread's: the last switch's
+    std::atomic<std::int64_t> m_latestElapsed{-1}; // for position(); -1 before the first switch
+    std::atomic<jack_nframes_t> m_startFrame{0};   // frame time of switch 0
 };
