@@ -1,10 +1,11 @@
 // What tarvelo-cli measures through its JACK driver on real servers: against jack_delay on the
 // same loops, for every period and rate, a direct loop (out to in) and delay lines of our own
-// between the two.
+// between the two; and two delay lines on two channels as a matrix.
 
 #include "jack_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <memory>
@@ -89,6 +90,36 @@ TEST_P(JackGrid, TarveloMeasuresWhatJackDelayMeasuresOnEveryLoop) {
         EXPECT_LE(std::abs(static_cast<double>(measured[i]) - expected[i]), 1.0)
             << "delay " << loops[i].delay << ": Tarvelo " << measured[i] << ", jack_delay "
             << expected[i];
+    }
+}
+
+// Two delay lines, one per channel: the matrix finds each on its own pair, as jack_delay does,
+// and nothing across.
+TEST(JackMatrix, EachDelayLineIsItsOwnPairAsJackDelayMeasuresIt) {
+    JackServer server(256, 48000);
+    const std::vector<Loop> loops{{100, "m100"}, {300, "m300"}};
+    std::vector<std::unique_ptr<DelayLine>> lines;
+    for (const Loop& loop : loops) {
+        lines.push_back(std::make_unique<DelayLine>(loop.name, loop.delay));
+        ASSERT_TRUE(lines.back()->ready());
+    }
+    const std::vector<double> expected = jackDelayReadings(loops);
+    const ToolRun run =
+        runCli({"--driver", "JACK", "--jack-name", "tm", "--jack-out", loops[0].in(), "--jack-out",
+                loops[1].in(), "--jack-in", loops[0].out(), "--jack-in", loops[1].out(), "--matrix",
+                "-q", "--format", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json pairs = nlohmann::json::parse(run.out)["matrix"]["pairs"];
+    ASSERT_EQ(pairs.size(), 4u);
+    for (const nlohmann::json& pair : pairs) {
+        const int output = pair["output"]["index"];
+        SCOPED_TRACE(pair.dump());
+        EXPECT_EQ(pair["path"], output == pair["input"]["index"]);
+        if (pair["path"]) {
+            const double jackDelay = expected[static_cast<std::size_t>(output)];
+            EXPECT_LE(std::abs(pair["latency"]["samples"].get<double>() - jackDelay), 1.0)
+                << "jack_delay " << jackDelay;
+        }
     }
 }
 
