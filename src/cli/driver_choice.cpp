@@ -25,23 +25,23 @@ std::vector<std::string> driverNames(const DriverCatalog& catalog) {
     return names;
 }
 
-int findDriver(const std::vector<std::string>& drivers, const std::string& wanted,
-               std::string& why) {
+int findNamed(const std::vector<std::string>& names, const std::string& wanted,
+              const std::string& what, std::string& why) {
     char* end = nullptr;
     const long position = std::strtol(wanted.c_str(), &end, 10);
     if (!wanted.empty() && *end == '\0') {
-        if (position >= 0 && position < static_cast<long>(drivers.size())) {
+        if (position >= 0 && position < static_cast<long>(names.size())) {
             return static_cast<int>(position);
         }
-        why = "no driver at position " + wanted;
+        why = "no " + what + " at position " + wanted;
         return -1;
     }
     std::vector<int> partial;
-    for (std::size_t i = 0; i < drivers.size(); ++i) {
-        if (lowered(drivers[i]) == lowered(wanted)) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (lowered(names[i]) == lowered(wanted)) {
             return static_cast<int>(i);
         }
-        if (!wanted.empty() && lowered(drivers[i]).find(lowered(wanted)) != std::string::npos) {
+        if (!wanted.empty() && lowered(names[i]).find(lowered(wanted)) != std::string::npos) {
             partial.push_back(static_cast<int>(i));
         }
     }
@@ -49,14 +49,22 @@ int findDriver(const std::vector<std::string>& drivers, const std::string& wante
         return partial.front();
     }
     if (partial.size() > 1) {
-        why = "'" + wanted + "' matches several drivers:";
+        why = "'" + wanted + "' matches several " + what + "s:";
         for (int i : partial) {
-            why += " " + std::to_string(i) + " \"" + drivers[static_cast<std::size_t>(i)] + "\"";
+            why += " " + std::to_string(i) + " \"" + names[static_cast<std::size_t>(i)] + "\"";
         }
         return -1;
     }
-    why = "unknown driver '" + wanted + "'";
+    why = "unknown " + what + " '" + wanted + "'";
     return -1;
+}
+
+std::string numberedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i ? ", " : "") + std::to_string(i) + " \"" + names[i] + "\"";
+    }
+    return text;
 }
 
 int openDriver(Run& run, int index, const std::string& name) {

@@ -10,10 +10,18 @@
 
 std::vector<std::string> driverNames(const DriverCatalog& catalog);
 
-// The position of the driver numbered by `wanted`, named by it in any case, or named by a part
-// of it that matches one driver only; -1 and the reason otherwise.
-int findDriver(const std::vector<std::string>& drivers, const std::string& wanted,
-               std::string& why);
+// The position in `names` of the `what` (a driver, an output, ...) numbered by `wanted`, named
+// by it in any case, or named by a part of it that matches one name only; -1 and the reason
+// otherwise.
+int findNamed(const std::vector<std::string>& names, const std::string& wanted,
+              const std::string& what, std::string& why);
+inline int findDriver(const std::vector<std::string>& drivers, const std::string& wanted,
+                      std::string& why) {
+    return findNamed(drivers, wanted, "driver", why);
+}
+
+// Every name with its position, as the reasons of findNamed list them: 0 "First", 1 "Second".
+std::string numberedNames(const std::vector<std::string>& names);
 
 // Opens the driver at `index` for the run, named `name` in its report: 0, or the exit code with
 // the reason said.

@@ -134,7 +134,7 @@ void recordProblem(Run& run, const MeasureProblem& problem) {
     run.console.error(run.report.failure->message);
 }
 
-bool measureInto(Run& run) {
+std::optional<MeasurementResult> measureOne(Run& run) {
     const MeasureOutcome outcome =
         measureOnce(run.session, run.events, kWaitLimits,
                     [&run](const SessionEvent& event) { noticeDriverEvent(run, event); });
@@ -142,19 +142,26 @@ bool measureInto(Run& run) {
         run.console.error("the driver could not stop its stream: " +
                           driverWords(outcome.stopMessage, outcome.stopError));
     }
-    if (outcome.result) {
-        run.report.measurements.push_back(*outcome.result);
-        if (run.hooks.afterResult) {
-            const kit::DriverAccount account = run.hooks.afterResult(run.session.driver());
-            if (account.xruns) {
-                run.report.xruns = run.report.xruns.value_or(0) + *account.xruns;
-            }
-            run.report.jackPorts = account.jackPorts;
-        }
-        return true;
+    if (!outcome.result) {
+        recordProblem(run, *outcome.problem);
+        return std::nullopt;
     }
-    recordProblem(run, *outcome.problem);
-    return false;
+    if (run.hooks.afterResult) {
+        const kit::DriverAccount account = run.hooks.afterResult(run.session.driver());
+        if (account.xruns) {
+            run.report.xruns = run.report.xruns.value_or(0) + *account.xruns;
+        }
+        run.report.jackPorts = account.jackPorts;
+    }
+    return outcome.result;
+}
+
+bool measureInto(Run& run) {
+    std::optional<MeasurementResult> result = measureOne(run);
+    if (result) {
+        run.report.measurements.push_back(std::move(*result));
+    }
+    return result.has_value();
 }
 
 void explainThresholdFailure(Run& run) {

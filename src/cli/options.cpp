@@ -56,10 +56,24 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
         ->type_name("SECONDS")
         ->check(CLI::Range(0.001, kLongestMaxLatencySeconds).description(""));
 
+    app.add_option("--output", options.outputs,
+                   "An output to play on, by number or a unique part of its name (repeatable; "
+                   "default: every output)")
+        ->type_name("CHANNEL");
+    app.add_option("--input", options.inputs,
+                   "An input to listen to, by number or a unique part of its name (repeatable; "
+                   "default: every input)")
+        ->type_name("CHANNEL");
+    auto* matrix = app.add_flag("--matrix", options.matrix,
+                                "Each chosen output in turn, every chosen input listened to: the "
+                                "latency, level and verdict of each pair, and what they show")
+                       ->excludes(repeat);
+
     // Reports.
     auto* sweep = app.add_flag("--sweep", options.sweep,
                                "Measure every buffer size at every rate, with a fit per rate")
                       ->excludes(repeat)
+                      ->excludes(matrix)
                       ->excludes("--rate")
                       ->excludes("--buffer-size");
     app.add_option("--sweep-rates", options.sweepRates, "The sweep's rates (default: all offered)")
@@ -82,9 +96,11 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                     ->type_name("FILE")
                     ->check(kFilePath)
                     ->check(fileNameEnding(".wav"))
-                    ->excludes(sweep);
+                    ->excludes(sweep)
+                    ->excludes(matrix);
     auto* plot = app.add_option("--plot", options.plotFile,
-                                "Draw the input around the onset, or a sweep's latencies, as SVG")
+                                "Draw the input around the onset, a sweep's latencies or the "
+                                "channel matrix, as SVG")
                      ->type_name("FILE")
                      ->check(kFilePath)
                      ->check(fileNameEnding(".svg"));
@@ -92,21 +108,23 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
         "Exit status: 0 when every measurement was verified; 1 when one found nothing, "
         "could not be made or a file could not be written; 2 for bad input; 3 when a "
         "measurement is doubtful and none of the above applies (the report says why); 130 or "
-        "143 when interrupted by Ctrl-C or a request to terminate.");
+        "143 when interrupted by Ctrl-C or a request to terminate. A matrix's pairs with no "
+        "path do not count; a matrix in which no pair heard anything exits with 1.");
     auto* output =
-        app.add_option("-o,--output", options.outputFile,
+        app.add_option("-o,--output-file", options.outputFile,
                        "Write the report to this file (whole or not at all) instead of standard "
                        "output")
             ->type_name("FILE")
             ->check(kFilePath);
-    list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(output);
+    list->excludes(wav)->excludes(plot)->excludes(sweep)->excludes(matrix)->excludes(output);
     auto* reopen = app.add_option("--reopen", options.reopen,
                                   "Measurements in a row, each on a stream started afresh, with "
                                   "the latency states they fell into")
                        ->type_name("N")
                        ->check(wholeNumberFrom(1, 1000))
                        ->excludes(repeat)
-                       ->excludes(sweep);
+                       ->excludes(sweep)
+                       ->excludes(matrix);
     app.add_flag("--reopen-driver", options.reopenDriver,
                  "With --reopen: release the driver and open it again before each measurement")
         ->needs(reopen);
@@ -116,6 +134,7 @@ std::optional<int> parseOptions(int argc, char** argv, CliOptions& options) {
                       ->excludes(repeat)
                       ->excludes(sweep)
                       ->excludes(reopen)
+                      ->excludes(matrix)
                       ->excludes(wav)
                       ->excludes(plot)
                       ->excludes(output);

@@ -25,6 +25,11 @@ struct CliOptions {
     bool sweep = false;
     std::vector<double> sweepRates; // empty: every rate the driver offers
     std::vector<int> sweepSizes;    // empty: every size it offers at each rate
+    // The channels measured with, each a number or a part of the driver's name for it; empty:
+    // every channel.
+    std::vector<std::string> outputs;
+    std::vector<std::string> inputs;
+    bool matrix = false;
     ReportFormat format = ReportFormat::Text;
     std::string outputFile;                  // empty: the report goes to standard output
     std::string wavFile;                     // empty: none

@@ -33,7 +33,7 @@ int writeReport(Run& run) {
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
     }
-    if (report.measurements.empty()) {
+    if (report.measurements.empty() && report.matrix.empty()) {
         return kExitMeasured;
     }
 
@@ -46,7 +46,8 @@ int writeReport(Run& run) {
     }
     if (!run.options.plotFile.empty() && why.empty()) {
         why = writeTextWhole(run.options.plotFile,
-                             report.kind == RunKind::Sweep
+                             report.kind == RunKind::Matrix ? matrixPlot(report)
+                             : report.kind == RunKind::Sweep
                                  ? sweepPlot(report)
                                  : onsetPlot(report.measurements.back(), recording));
     }

@@ -204,12 +204,11 @@ std::vector<std::string> resultLines(const MeasurementResult& result,
         lines.push_back(formatted("Driver-reported latencies (samples): in: %d out: %d",
                                   static_cast<int>(result.reportedInputLatency),
                                   static_cast<int>(result.reportedOutputLatency)));
+        if (!options.channels.empty()) {
+            lines.push_back("Channels: " + options.channels);
+        }
     }
     if (result.verdict.verified()) {
-        // Shown with the driver's figures: once in a repeat, unless the input changes too.
-        if (const int input = inputChannel(result); input >= 0 && options.reportedLatencies) {
-            lines.push_back(formatted("Heard on input channel %d", input));
-        }
         for (std::string& line : numbersToActOn(result, options.jackSystemic)) {
             lines.push_back(std::move(line));
         }

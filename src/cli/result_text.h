@@ -14,6 +14,9 @@ struct ResultLineOptions {
     bool reportedLatencies = true;
     // The values for jackd's systemic -I and -O, for a driver whose latencies are JACK's ports'.
     bool jackSystemic = false;
+    // The outputs played and the input that heard them, in words, shown with the driver's
+    // figures; empty: not shown.
+    std::string channels;
 };
 
 std::vector<std::string> resultLines(const MeasurementResult& result,

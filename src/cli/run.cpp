@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include "cli/channel_choice.h"
 #include "cli/driver_choice.h"
 #include "cli/installed_drivers.h"
 #include "cli/interruption.h"
@@ -42,24 +43,6 @@ std::string whyOutputFilesFail(const CliOptions& options) {
     return {};
 }
 
-// The exit code the verdicts of a run's measurements give.
-int verdictExit(const std::vector<MeasurementResult>& measurements) {
-    int status = kExitMeasured;
-    for (const MeasurementResult& measurement : measurements) {
-        switch (measurement.verdict.verdict) {
-        case Verdict::Verified:
-            break;
-        case Verdict::Doubtful:
-            status = worseExit(status, kExitDoubtful);
-            break;
-        case Verdict::NoResult:
-            status = worseExit(status, kExitNotMeasured);
-            break;
-        }
-    }
-    return status;
-}
-
 int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
                  const DriverHooks& hooks) {
     DriverCatalog catalog;
@@ -82,15 +65,11 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     std::string why;
     const int index = findDriver(drivers, options.driver.value_or(kDefaultDriverName), why);
     if (index < 0) {
-        std::string valid;
-        for (std::size_t i = 0; i < drivers.size(); ++i) {
-            valid += (i ? ", " : "") + std::to_string(i) + " \"" + drivers[i] + "\"";
-        }
         if (!options.driver) {
             why = std::string("no --driver given, and the default, ") + kDefaultDriverName +
                   ", is not installed; choose one with --driver";
         }
-        console.error(why + "; installed: " + valid);
+        console.error(why + "; installed: " + numberedNames(drivers));
         return kExitBadInput;
     }
     const std::string& name = drivers[static_cast<std::size_t>(index)];
@@ -102,6 +81,9 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     if (const int status = openDriver(run, index, name); status != 0) {
         return status;
     }
+    if (const int status = chooseChannels(run); status != 0) {
+        return status;
+    }
     if (const int status = applySetup(run, sensitivity); status != 0) {
         return status;
     }
@@ -109,13 +91,17 @@ int runOnDrivers(const CliOptions& options, Console& console, int sensitivity,
     if (options.watch) {
         return watchLatency(run);
     }
-    int status = options.sweep ? measureSweep(run) : measureRepeatedly(run);
+    int status = options.matrix  ? measureMatrix(run)
+                 : options.sweep ? measureSweep(run)
+                                 : measureRepeatedly(run);
     if (status == kExitBadInput) {
         return status;
     }
-    status = worseExit(status, verdictExit(run.report.measurements));
+    for (const MeasurementResult& measurement : run.report.measurements) {
+        status = worseExit(status, verdictExit(measurement.verdict.verdict));
+    }
     // A text report of nothing says nothing; a JSON or CSV one still records the failure.
-    if (!run.report.measurements.empty() ||
+    if (!run.report.measurements.empty() || !run.report.matrix.empty() ||
         (run.report.failure && options.format != ReportFormat::Text)) {
         status = worseExit(status, writeReport(run));
     }
@@ -132,6 +118,18 @@ int worseExit(int a, int b) {
         return std::find(std::begin(kOrder), std::end(kOrder), code) - std::begin(kOrder);
     };
     return rank(a) >= rank(b) ? a : b;
+}
+
+int verdictExit(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Verified:
+        break;
+    case Verdict::Doubtful:
+        return kExitDoubtful;
+    case Verdict::NoResult:
+        return kExitNotMeasured;
+    }
+    return kExitMeasured;
 }
 
 int runCli(const CliOptions& options) {

@@ -10,6 +10,7 @@
 #include "session/measure_once.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 struct IASIO;
@@ -24,6 +25,8 @@ inline constexpr int kExitDoubtful = 3;
 
 // Of two exit codes, the one that tells of the worse outcome.
 int worseExit(int a, int b);
+// The exit code a measurement's verdict gives.
+int verdictExit(Verdict verdict);
 
 // What a platform adds around the session for the drivers it installs.
 struct DriverHooks {
@@ -51,9 +54,15 @@ int runCli(const CliOptions& options);
 // --repeat and --reopen: measurements in a row, each on a stream started afresh.
 int measureRepeatedly(Run& run);
 int measureSweep(Run& run);
+// --matrix: each chosen output in turn against every chosen input. Its exit code is its pairs'
+// verdicts', a pair with no path aside; 1 when no pair was heard.
+int measureMatrix(Run& run);
 // --watch: readings on one running stream as they come, then a summary (cli/watch.h).
 int watchLatency(Run& run);
 
+// One measurement with the session's setup; none when it could not be made: the run cannot go
+// on, and the failure is recorded in the report and said on standard error.
+std::optional<MeasurementResult> measureOne(Run& run);
 // One measurement with the session's setup, into the report. False when it could not be made:
 // the run cannot go on, and the failure is recorded in the report and said on standard error.
 bool measureInto(Run& run);

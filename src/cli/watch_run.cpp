@@ -53,18 +53,6 @@ private:
 // Resets in a row, with no reading between them, before the watch gives up on the driver.
 constexpr int kResetsInARow = 3;
 
-const char* verdictWord(const ResultVerdict& verdict) {
-    switch (verdict.verdict) {
-    case Verdict::Verified:
-        return "verified";
-    case Verdict::Doubtful:
-        return "doubtful";
-    case Verdict::NoResult:
-        break;
-    }
-    return "none";
-}
-
 // The wall clock in UTC: "2026-12-08T08:41:17.512Z", or its time of day alone.
 std::string clockText(std::chrono::system_clock::time_point now, bool withDate) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -239,7 +227,7 @@ void Watcher::show(const WatchReading& reading, const std::vector<std::string>& 
                (result.latencySamples ? latencyText(*result.latencySamples, result.method) +
                                             formatted(" samples  %.3f ms", *result.latencyMs())
                                       : std::string("nothing came back")) +
-               "  " + verdictWord(result.verdict) +
+               "  " + verdictWord(result.verdict.verdict) +
                formatted("  xruns %lld  resets %d", static_cast<long long>(reading.xruns),
                          reading.resets);
         for (std::size_t i = 0; i < flags.size(); ++i) {
@@ -250,11 +238,11 @@ void Watcher::show(const WatchReading& reading, const std::vector<std::string>& 
         Json json{{"reading", m_watch.results().size()},
                   {"time", clockText(now, true)},
                   {"streamSeconds", reading.seconds},
-                  {"verdict", verdictWord(result.verdict)},
+                  {"verdict", verdictName(result.verdict.verdict)},
                   {"xruns", reading.xruns},
                   {"resets", reading.resets},
                   {"flags", flags},
-                  {"measurement", measurementJson(result, m_run.report.jackPorts)}};
+                  {"measurement", measurementJson(result, m_run.report)}};
         line = json.dump();
         break;
     }
@@ -267,9 +255,9 @@ void Watcher::show(const WatchReading& reading, const std::vector<std::string>& 
                (result.latencySamples
                     ? formatted("%.6g,%.6g", *result.latencySamples, *result.latencyMs())
                     : std::string(",")) +
-               formatted(",%s,%.0f,%d,%lld,%d,", verdictWord(result.verdict), result.sampleRate,
-                         static_cast<int>(result.bufferSize), static_cast<long long>(reading.xruns),
-                         reading.resets);
+               formatted(",%s,%.0f,%d,%lld,%d,", verdictName(result.verdict.verdict),
+                         result.sampleRate, static_cast<int>(result.bufferSize),
+                         static_cast<long long>(reading.xruns), reading.resets);
         for (std::size_t i = 0; i < flags.size(); ++i) {
             line += (i ? "; " : "") + flags[i];
         }

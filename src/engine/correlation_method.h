@@ -42,6 +42,7 @@ public:
     // whole sweep after it. 0 when refused: the first switch ends the run, recording nothing.
     std::int64_t switchLimit(const StreamSnapshot& stream, double sampleRate) const override;
     bool needsRecording() const override { return true; }
+    bool judgesEveryInput() const override { return true; }
     void describe(MeasurementResult& result, const Recording& recording) const override;
 
     // Verified on what is recorded so far: the loop found and judged, and the recording gone on

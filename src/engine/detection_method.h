@@ -37,7 +37,7 @@ enum class MethodKind { Threshold, Correlation };
 
 // What the threshold method saw when it found the pulse.
 struct ThresholdFindings {
-    std::int32_t input = 0;       // the channel that crossed first
+    std::int32_t input = 0;       // the input that crossed first (see MeasurementResult)
     std::int32_t switchIndex = 0; // the armed switch that handed it over
     std::int32_t position = 0;    // within that buffer half
     double marginDb = 0;          // the pulse's level over the threshold, in dB
@@ -51,8 +51,12 @@ struct MeasurementResult {
     std::int32_t sensitivity = 0; // the list position in force when the measurement ended
     ASIOLong reportedInputLatency = 0;
     ASIOLong reportedOutputLatency = 0;
+    // The inputs the findings name are positions among the snapshot's inputs; a session that
+    // measures with chosen channels turns them into the driver's channel numbers.
     std::optional<ThresholdFindings> threshold;
     std::optional<CorrelationFindings> correlation;
+    // The driver's outputs that played the stimulus, by channel number; the session fills them in.
+    std::vector<std::int32_t> outputsPlayed;
     // Reasons from the method and from the run, settled by the measurement; see engine/verdict.h.
     ResultVerdict verdict;
 
@@ -107,6 +111,10 @@ public:
     // Whether the method judges the inputs from a recording; the measurement then records them
     // from the first armed switch on, and the outputs too when its owner asks.
     virtual bool needsRecording() const { return false; }
+    // Whether describe() judges any input the recording holds on its own, so that each input
+    // can be given a result of its own (the method ends when the stimulus is over, not when an
+    // input hears it).
+    virtual bool judgesEveryInput() const { return false; }
     // Driver's thread: whether a run that ends right after armed switch `index` leaves nothing
     // of the stimulus in either output half (which would play on after the end). The measurement
     // ends a run early, when its owner asks, only after such a switch.

@@ -161,6 +161,28 @@ bool Measurement::recordingComplete() const {
 }
 
 MeasurementResult Measurement::result() const {
+    return resultFrom(recording());
+}
+
+std::vector<MeasurementResult> Measurement::resultPerInput() const {
+    std::vector<MeasurementResult> results;
+    if (!m_method->judgesEveryInput()) {
+        return results;
+    }
+    const Recording& whole = recording();
+    Recording alone{whole.sampleRate, whole.bufferSize, {}, {{}}, whole.length};
+    for (std::size_t input = 0; input < whole.inputs.size(); ++input) {
+        alone.inputs.front() = whole.inputs[input];
+        MeasurementResult result = resultFrom(alone);
+        if (result.correlation) {
+            result.correlation->input = static_cast<int>(input);
+        }
+        results.push_back(std::move(result));
+    }
+    return results;
+}
+
+MeasurementResult Measurement::resultFrom(const Recording& recorded) const {
     MeasurementResult result;
     result.method = m_method->kind();
     result.sampleRate = sampleRate();
@@ -172,7 +194,7 @@ MeasurementResult Measurement::result() const {
     if (m_runEnd == RunEnd::NeverQuiet) {
         reasons.push_back({VerdictReason::InputsNeverQuiet, m_listener.quietestDbfs()});
     } else {
-        m_method->describe(result, recording());
+        m_method->describe(result, recorded);
         reasons = std::move(result.verdict.reasons);
         if (const std::int64_t periods = m_dropouts.periodsAmiss(); periods > 0) {
             reasons.push_back({VerdictReason::Dropout, static_cast<double>(periods)});

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 static_assert(std::atomic<double>::is_always_lock_free,
               "the sample rate crosses to the driver's real-time thread");
@@ -107,6 +108,9 @@ public:
 
     // Owner's thread, once onBufferSwitch has reported Ended and armed() reads false.
     MeasurementResult result() const;
+    // Owner's thread, as result(): one result per input, each judged from that input's recording
+    // alone, in the snapshot's order; empty unless the method judgesEveryInput().
+    std::vector<MeasurementResult> resultPerInput() const;
 
     // Owner's thread, disarmed: whether the next measurements record what the outputs played
     // and the inputs heard, over the method's whole run. Off by default: the dialog has no use
@@ -137,6 +141,7 @@ private:
     bool records() const { return m_recordWanted || m_method->needsRecording(); }
     std::int64_t recordedChannels(const StreamSnapshot& stream) const;
     SwitchOutcome end(RunEnd how, std::int64_t wholeSamples, std::int32_t finalCount);
+    MeasurementResult resultFrom(const Recording& recorded) const;
 
     std::unique_ptr<DetectionMethod> m_method;
     StreamSnapshot m_stream{};

@@ -248,6 +248,17 @@ bool MeasurementSession::selectChannels(ChannelSelection selection) {
     return true;
 }
 
+ChannelSelection MeasurementSession::channelsChosen() const {
+    ChannelSelection chosen = ChannelSelection::all(m_numInputs, m_numOutputs);
+    if (!m_selection.inputs.empty()) {
+        chosen.inputs = m_selection.inputs;
+    }
+    if (!m_selection.outputs.empty()) {
+        chosen.outputs = m_selection.outputs;
+    }
+    return chosen;
+}
+
 void MeasurementSession::readChannelNames() {
     const EventHold hold(*this);
     const auto namesOf = [this](std::int32_t count, ASIOBool isInput) {
@@ -274,13 +285,7 @@ ASIOError MeasurementSession::prepare() {
     if (state() != SessionState::Open) {
         return m_driver ? ASE_InvalidMode : ASE_NotPresent;
     }
-    ChannelSelection chosen = ChannelSelection::all(m_numInputs, m_numOutputs);
-    if (!m_selection.inputs.empty()) {
-        chosen.inputs = m_selection.inputs;
-    }
-    if (!m_selection.outputs.empty()) {
-        chosen.outputs = m_selection.outputs;
-    }
+    ChannelSelection chosen = channelsChosen();
     if (!m_channels.build(chosen, m_numInputs, m_numOutputs)) {
         return ASE_NoMemory;
     }
@@ -291,6 +296,7 @@ ASIOError MeasurementSession::prepare() {
         return failed(result);
     }
     m_buffersCreated = true;
+    m_prepared = std::move(chosen);
 
     ASIOLong inputLatency = 0;
     ASIOLong outputLatency = 0;
@@ -299,15 +305,15 @@ ASIOError MeasurementSession::prepare() {
     m_reportedOutputLatency = outputLatency;
     // Only the channel and direction are set: a driver that fills nothing leaves the type it
     // gave the last time.
-    m_inputInfo.channel = chosen.inputs.empty() ? 0 : chosen.inputs.front();
+    m_inputInfo.channel = m_prepared.inputs.empty() ? 0 : m_prepared.inputs.front();
     m_inputInfo.isInput = ASIOTrue;
-    m_outputInfo.channel = chosen.outputs.empty() ? 0 : chosen.outputs.front();
+    m_outputInfo.channel = m_prepared.outputs.empty() ? 0 : m_prepared.outputs.front();
     m_outputInfo.isInput = ASIOFalse;
     // A direction without channels has nothing to describe; arming says it has none.
     const bool inputDescribed =
-        chosen.inputs.empty() || m_driver->getChannelInfo(&m_inputInfo) == ASE_OK;
+        m_prepared.inputs.empty() || m_driver->getChannelInfo(&m_inputInfo) == ASE_OK;
     const bool outputDescribed =
-        chosen.outputs.empty() || m_driver->getChannelInfo(&m_outputInfo) == ASE_OK;
+        m_prepared.outputs.empty() || m_driver->getChannelInfo(&m_outputInfo) == ASE_OK;
     m_channelsDescribed = inputDescribed && outputDescribed;
     // Every buffer, inputs included, takes the sample format of the first output.
     m_sampleLayout = layoutOf(m_outputInfo.type);
@@ -385,7 +391,31 @@ std::optional<MeasurementResult> MeasurementSession::collectResult() {
         return std::nullopt;
     }
     m_awaiting = false;
-    return m_measurement.result();
+    return withDriverChannels(m_measurement.result());
+}
+
+std::vector<MeasurementResult> MeasurementSession::resultPerInput() const {
+    std::vector<MeasurementResult> results = m_measurement.resultPerInput();
+    for (MeasurementResult& result : results) {
+        result = withDriverChannels(std::move(result));
+    }
+    return results;
+}
+
+MeasurementResult MeasurementSession::withDriverChannels(MeasurementResult result) const {
+    const auto channelAt = [this](auto position) {
+        const auto index = static_cast<std::size_t>(position);
+        return position >= 0 && index < m_prepared.inputs.size() ? m_prepared.inputs[index]
+                                                                 : position;
+    };
+    if (result.threshold) {
+        result.threshold->input = channelAt(result.threshold->input);
+    }
+    if (result.correlation) {
+        result.correlation->input = channelAt(result.correlation->input);
+    }
+    result.outputsPlayed = m_prepared.outputs;
+    return result;
 }
 
 ASIOError MeasurementSession::stop() {

@@ -97,6 +97,8 @@ public:
     // False when the selection does not fit the driver's channels; empty groups take every
     // channel of their kind.
     bool selectChannels(ChannelSelection selection);
+    // The channels the next stream takes: the selection, every channel for an empty group.
+    ChannelSelection channelsChosen() const;
     // Asks the driver for every channel's name (getChannelInfo); empty names where it refuses.
     void readChannelNames();
 
@@ -116,8 +118,11 @@ public:
     // its method allows.
     void setEndEarly(bool endEarly) { m_endEarly = endEarly; }
     // The ended measurement's result; none when no armed measurement has ended since arming
-    // (a result event that a reset or a re-arm made stale).
+    // (a result event that a reset or a re-arm made stale). Its channels are the driver's.
     std::optional<MeasurementResult> collectResult();
+    // After collectResult, until the next arm: one result per input, each judged alone, for a
+    // method that judgesEveryInput(); empty otherwise.
+    std::vector<MeasurementResult> resultPerInput() const;
     ASIOError stop();
     void disposeBuffers();
 
@@ -209,6 +214,8 @@ private:
     // Notes the driver's reason for a failed call, when asked to; returns `error`.
     ASIOError failed(ASIOError error);
     StreamSnapshot snapshot() const;
+    // The driver's channel numbers in place of the snapshot's positions.
+    MeasurementResult withDriverChannels(MeasurementResult result) const;
 
     DriverCatalog& m_catalog;
     SessionEvents& m_events;
@@ -223,6 +230,7 @@ private:
     std::atomic<std::int32_t> m_resetPending{0};
     ChannelArray m_channels;
     ChannelSelection m_selection; // empty groups: every channel
+    ChannelSelection m_prepared;  // the channels of the last stream prepared, in snapshot order
     ASIOChannelInfo m_inputInfo{};
     ASIOChannelInfo m_outputInfo{};
     bool m_channelsDescribed = false; // getChannelInfo answered for each measured channel

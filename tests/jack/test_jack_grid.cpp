@@ -1,11 +1,13 @@
 // What tarvelo-cli measures through its JACK driver on real servers, for every period and rate: a
 // direct loop (out to in) and delay lines of our own between the two. JACK runs a client once a
 // cycle, so a loop of N samples comes back N + P later (P, the period), as jack_delay reads it
-// on these loops and next to a stand-in interface (test_jack_faults.cpp).
+// on these loops and next to a stand-in interface (test_jack_faults.cpp). Also two delay lines on
+// two channels as a matrix.
 
 #include "jack_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <memory>
 
@@ -39,6 +41,32 @@ TEST_P(JackGrid, TarveloMeasuresEveryLoopAsItsDelayPlusOnePeriod) {
                                     loop + (delay == 0 ? ":in_1" : ":in")});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(measuredSamples(run.out), delay + period) << "delay " << delay << ": " << run.out;
+    }
+}
+
+// Two delay lines, one per channel: the matrix finds each on its own pair, and nothing across.
+TEST(JackMatrix, EachDelayLineIsItsOwnPairMeasuredAsItsDelayPlusOnePeriod) {
+    constexpr int kPeriod = 256;
+    JackServer server(kPeriod, 48000);
+    const int delays[] = {100, 300};
+    std::vector<std::unique_ptr<DelayLine>> lines;
+    for (const int delay : delays) {
+        lines.push_back(std::make_unique<DelayLine>("m" + std::to_string(delay), delay));
+        ASSERT_TRUE(lines.back()->ready());
+    }
+    const ToolRun run = runCli({"--driver", "JACK", "--jack-name", "tm", "--jack-out", "m100:in",
+                                "--jack-out", "m300:in", "--jack-in", "m100:out", "--jack-in",
+                                "m300:out", "--matrix", "-q", "--format", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json pairs = nlohmann::json::parse(run.out)["matrix"]["pairs"];
+    ASSERT_EQ(pairs.size(), 4u);
+    for (const nlohmann::json& pair : pairs) {
+        const int output = pair["output"]["index"];
+        SCOPED_TRACE(pair.dump());
+        EXPECT_EQ(pair["path"], output == pair["input"]["index"]);
+        if (pair["path"]) {
+            EXPECT_EQ(pair["latency"]["samples"], delays[output] + kPeriod);
+        }
     }
 }
 

@@ -12,15 +12,17 @@
 #include <functional>
 #include <memory>
 
-// The hand driver, opened, its buffers made and its stream started in a session of its own.
+// The hand driver, opened, its buffers made for the `chosen` channels (every one by default) and
+// its stream started in a session of its own.
 struct HandSession {
     HandSession(int inputs, int outputs, int frames, double rate,
-                ASIOSampleType type = ASIOSTInt32LSB)
+                ASIOSampleType type = ASIOSTInt32LSB, ChannelSelection chosen = {})
         : driver(inputs, outputs, frames, rate, type) {
         installOwnedDriver(registry, driver);
         catalog = std::make_unique<DriverCatalog>();
         session = std::make_unique<MeasurementSession>(*catalog, events);
         EXPECT_EQ(session->open(0), OpenResult::Opened);
+        EXPECT_TRUE(session->selectChannels(std::move(chosen)));
         EXPECT_EQ(session->prepare(), ASE_OK);
         EXPECT_EQ(session->start(), ASE_OK);
     }

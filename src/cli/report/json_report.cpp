@@ -1,6 +1,7 @@
 #include "cli/report/json_report.h"
 
 #include "cli/report/latency_states.h"
+#include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -15,8 +16,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Raised whenever a key changes meaning or shape; 2: verdicts, statistics per setup.
-constexpr int kJsonSchemaVersion = 2;
+// Raised whenever a key changes meaning or shape; 2: verdicts, statistics per setup; 3: the
+// channels played and heard, named, inputChannel only with a latency, the matrix.
+constexpr int kJsonSchemaVersion = 3;
 
 const char* kindName(RunKind kind) {
     switch (kind) {
@@ -28,6 +30,8 @@ const char* kindName(RunKind kind) {
         return "sweep";
     case RunKind::Reopen:
         return "reopen";
+    case RunKind::Matrix:
+        return "matrix";
     }
     return "unknown";
 }
@@ -48,7 +52,6 @@ void addCorrelation(Json& json, const MeasurementResult& result) {
     const CorrelationFindings& found = *result.correlation;
     // Without a latency there is no loop to say more of.
     const bool loop = found.loopFound && result.latencySamples;
-    json["inputChannel"] = found.input;
     if (loop) {
         json["polarity"] = found.polarity;
     }
@@ -76,6 +79,22 @@ void addCorrelation(Json& json, const MeasurementResult& result) {
         diagnoses.push_back({{"kind", "levelBelowThreshold"}, {"belowDb", *shortBy}});
     }
     json["diagnoses"] = std::move(diagnoses);
+}
+
+Json channelJson(std::int32_t channel, const std::vector<std::string>& names) {
+    const std::string name = channelName(channel, names);
+    return {{"index", channel}, {"name", name.empty() ? Json(nullptr) : Json(name)}};
+}
+
+// The outputs that played and the input that heard them, by channel number and name.
+void addChannels(Json& json, const MeasurementResult& result, const Report& report) {
+    Json outputs = Json::array();
+    for (const std::int32_t output : result.outputsPlayed) {
+        outputs.push_back(channelJson(output, report.outputNames));
+    }
+    json["outputs"] = std::move(outputs);
+    const std::optional<std::int32_t> input = inputHeard(result);
+    json["input"] = input ? channelJson(*input, report.inputNames) : Json(nullptr);
 }
 
 void addVerdict(Json& json, const MeasurementResult& result) {
@@ -107,7 +126,7 @@ void addActions(Json& json, const MeasurementResult& result, bool jackPorts) {
 
 } // namespace
 
-Json measurementJson(const MeasurementResult& result, bool jackPorts) {
+Json measurementJson(const MeasurementResult& result, const Report& report) {
     Json json{{"sampleRate", result.sampleRate},
               {"bufferSize", result.bufferSize},
               {"sensitivityDb", sensitivityDb(result.sensitivity)}};
@@ -119,17 +138,78 @@ Json measurementJson(const MeasurementResult& result, bool jackPorts) {
                         {"output", result.reportedOutputLatency}};
     const std::optional<double> unreported = unreportedSamples(result);
     json["unreported"] = unreported ? samplesAndMs(*unreported, result.sampleRate) : Json(nullptr);
-    addActions(json, result, jackPorts);
-    if (result.threshold) {
-        json["inputChannel"] = result.threshold->input;
+    addActions(json, result, report.jackPorts);
+    if (const std::optional<std::int32_t> input = inputHeard(result)) {
+        json["inputChannel"] = *input;
     }
     if (result.correlation) {
         addCorrelation(json, result);
     }
+    addChannels(json, result, report);
     return json;
 }
 
 namespace {
+
+const char* findingName(MatrixFinding::Kind kind) {
+    switch (kind) {
+    case MatrixFinding::LatencyApart:
+        return "latencyApart";
+    case MatrixFinding::SeveralOutputs:
+        return "severalOutputs";
+    case MatrixFinding::Swapped:
+        return "swapped";
+    case MatrixFinding::HeardNowhere:
+        break;
+    }
+    return "heardNowhere";
+}
+
+Json matrixJson(const Report& report) {
+    Json pairs = Json::array();
+    for (const MatrixCell& cell : report.matrix) {
+        const MeasurementResult& result = cell.result;
+        Json pair{{"output", channelJson(cell.output, report.outputNames)},
+                  {"input", channelJson(cell.input, report.inputNames)},
+                  {"path", !returnedNothing(result)},
+                  {"verdict", verdictName(result.verdict.verdict)}};
+        pair["latency"] = result.latencySamples
+                              ? samplesAndMs(*result.latencySamples, result.sampleRate)
+                              : Json(nullptr);
+        const CorrelationFindings* found = result.correlation ? &*result.correlation : nullptr;
+        pair["levelDb"] = found && found->loopFound ? Json(found->levelDb) : Json(nullptr);
+        pair["polarity"] = found && found->loopFound ? Json(found->polarity) : Json(nullptr);
+        pair["marginDb"] = result.threshold ? Json(result.threshold->marginDb) : Json(nullptr);
+        pairs.push_back(std::move(pair));
+    }
+    Json findings = Json::array();
+    for (const MatrixFinding& finding : matrixFindings(report.matrix)) {
+        Json entry{{"kind", findingName(finding.kind)}};
+        switch (finding.kind) {
+        case MatrixFinding::LatencyApart:
+            entry["output"] = channelJson(finding.output, report.outputNames);
+            entry["input"] = channelJson(finding.input, report.inputNames);
+            entry["apartSamples"] = finding.samples;
+            entry["medianSamples"] = finding.medianSamples;
+            break;
+        case MatrixFinding::SeveralOutputs:
+            entry["input"] = channelJson(finding.input, report.inputNames);
+            entry["outputs"] = Json::array();
+            for (const std::int32_t output : finding.outputs) {
+                entry["outputs"].push_back(channelJson(output, report.outputNames));
+            }
+            break;
+        case MatrixFinding::Swapped:
+            entry["channels"] = {finding.output, finding.input};
+            break;
+        case MatrixFinding::HeardNowhere:
+            entry["output"] = channelJson(finding.output, report.outputNames);
+            break;
+        }
+        findings.push_back(std::move(entry));
+    }
+    return {{"pairs", std::move(pairs)}, {"findings", std::move(findings)}};
+}
 
 Json summaryJson(const std::optional<Summary>& summary) {
     if (!summary) {
@@ -170,7 +250,7 @@ std::string jsonReport(const Report& report) {
                              : Json(methodName(report.measurements.front().method))}};
     Json measurements = Json::array();
     for (const MeasurementResult& result : report.measurements) {
-        measurements.push_back(measurementJson(result, report.jackPorts));
+        measurements.push_back(measurementJson(result, report));
     }
     json["measurements"] = std::move(measurements);
     json["failure"] = report.failure ? Json{{"kind", report.failure->kind},
@@ -179,7 +259,12 @@ std::string jsonReport(const Report& report) {
                                             {"bufferSize", report.failure->bufferSize},
                                             {"planned", report.planned}}
                                      : Json(nullptr);
-    if (report.kind == RunKind::Sweep) {
+    if (report.kind == RunKind::Matrix) {
+        json["method"] = report.matrix.empty()
+                             ? Json(nullptr)
+                             : Json(methodName(report.matrix.front().result.method));
+        json["matrix"] = matrixJson(report);
+    } else if (report.kind == RunKind::Sweep) {
         Json fits = Json::array();
         for (const LatencyFit& fit : fitPerRate(report.measurements)) {
             fits.push_back({{"sampleRate", fit.sampleRate},

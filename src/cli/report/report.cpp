@@ -1,5 +1,6 @@
 #include "cli/report/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -24,6 +25,10 @@ const char* verdictName(Verdict verdict) {
         return "noResult";
     }
     return "unknown";
+}
+
+const char* verdictWord(Verdict verdict) {
+    return verdict == Verdict::NoResult ? "none" : verdictName(verdict);
 }
 
 const char* reasonName(VerdictReason::Kind kind) {
@@ -56,12 +61,6 @@ const char* reasonName(VerdictReason::Kind kind) {
     return "unknown";
 }
 
-int inputChannel(const MeasurementResult& result) {
-    return result.threshold     ? result.threshold->input
-           : result.correlation ? result.correlation->input
-                                : -1;
-}
-
 std::optional<double> unreportedSamples(const MeasurementResult& result) {
     if (!result.latencySamples) {
         return std::nullopt;
@@ -77,6 +76,78 @@ std::optional<JackSystemic> jackSystemic(const MeasurementResult& result) {
     }
     const auto whole = std::lround(*unreported);
     return JackSystemic{whole - whole / 2, whole / 2};
+}
+
+std::optional<std::int32_t> inputHeard(const MeasurementResult& result) {
+    if (!result.latencySamples) {
+        return std::nullopt;
+    }
+    if (result.correlation) {
+        return result.correlation->input;
+    }
+    if (result.threshold) {
+        return result.threshold->input;
+    }
+    return std::nullopt;
+}
+
+std::string pairLatencyText(const MeasurementResult& result) {
+    if (!result.latencySamples) {
+        return returnedNothing(result) ? "no path" : "no result";
+    }
+    return formatted(result.method == MethodKind::Correlation ? "%.2f" : "%.0f",
+                     *result.latencySamples);
+}
+
+std::string channelName(std::int32_t channel, const std::vector<std::string>& names) {
+    const auto index = static_cast<std::size_t>(channel);
+    return channel >= 0 && index < names.size() ? names[index] : std::string();
+}
+
+std::string channelLabel(std::int32_t channel, const std::vector<std::string>& names) {
+    const std::string name = channelName(channel, names);
+    return std::to_string(channel) + (name.empty() ? "" : " \"" + name + "\"");
+}
+
+namespace {
+
+std::vector<std::int32_t> channelsOf(const std::vector<MatrixCell>& cells,
+                                     std::int32_t MatrixCell::*kind) {
+    std::vector<std::int32_t> channels;
+    for (const MatrixCell& cell : cells) {
+        if (std::find(channels.begin(), channels.end(), cell.*kind) == channels.end()) {
+            channels.push_back(cell.*kind);
+        }
+    }
+    return channels;
+}
+
+} // namespace
+
+std::vector<std::int32_t> matrixOutputs(const std::vector<MatrixCell>& cells) {
+    return channelsOf(cells, &MatrixCell::output);
+}
+
+std::vector<std::int32_t> matrixInputs(const std::vector<MatrixCell>& cells) {
+    return channelsOf(cells, &MatrixCell::input);
+}
+
+std::string channelsText(const MeasurementResult& result, const Report& report) {
+    std::string text = result.outputsPlayed.size() == 1 ? "output " : "outputs ";
+    for (std::size_t i = 0; i < result.outputsPlayed.size(); ++i) {
+        text += (i ? ", " : "") + channelLabel(result.outputsPlayed[i], report.outputNames);
+    }
+    const std::optional<std::int32_t> input = inputHeard(result);
+    return text + " -> " +
+           (input ? "input " + channelLabel(*input, report.inputNames) : "no input");
+}
+
+bool returnedNothing(const MeasurementResult& result) {
+    const std::vector<VerdictReason>& reasons = result.verdict.reasons;
+    return !result.latencySamples &&
+           std::any_of(reasons.begin(), reasons.end(), [](const VerdictReason& reason) {
+               return reason.kind == VerdictReason::NothingCameBack;
+           });
 }
 
 double toMs(double samples, double sampleRate) {

@@ -1,5 +1,6 @@
 #include "cli/report/svg_plot.h"
 
+#include "cli/report/matrix_findings.h"
 #include "cli/report/sweep_fit.h"
 #include "engine/sensitivity.h"
 
@@ -358,4 +359,117 @@ std::string sweepPlot(const Report& report) {
     chart.legend("reported in + out", Marker::Square, "gray");
     chart.legend("fit, in samples: a + b B", Marker::Line, "gray");
     return chart.document();
+}
+
+namespace {
+
+// Where the pairs of a finding lie: each is outlined in the grid.
+bool namedByFinding(const MatrixCell& cell, const std::vector<MatrixFinding>& findings) {
+    return std::any_of(findings.begin(), findings.end(), [&cell](const MatrixFinding& found) {
+        switch (found.kind) {
+        case MatrixFinding::LatencyApart:
+            return cell.output == found.output && cell.input == found.input;
+        case MatrixFinding::SeveralOutputs:
+            return cell.input == found.input &&
+                   std::find(found.outputs.begin(), found.outputs.end(), cell.output) !=
+                       found.outputs.end();
+        case MatrixFinding::Swapped:
+            return (cell.output == found.output && cell.input == found.input) ||
+                   (cell.output == found.input && cell.input == found.output);
+        case MatrixFinding::HeardNowhere:
+            return cell.output == found.output;
+        }
+        return false;
+    });
+}
+
+const char* cellColour(const MeasurementResult& result) {
+    if (returnedNothing(result)) {
+        return "#eeeeee";
+    }
+    switch (result.verdict.verdict) {
+    case Verdict::Verified:
+        return "#a1d99b";
+    case Verdict::Doubtful:
+        return "#fdd49e";
+    case Verdict::NoResult:
+        break;
+    }
+    return "#fc9272";
+}
+
+} // namespace
+
+std::string matrixPlot(const Report& report) {
+    constexpr double kCellWidth = 110;
+    constexpr double kCellHeight = 48;
+    constexpr double kLabelWidth = 170;
+    constexpr double kHeader = 70;
+    const std::vector<std::int32_t> inputs = matrixInputs(report.matrix);
+    const std::vector<std::int32_t> outputs = matrixOutputs(report.matrix);
+    const std::vector<MatrixFinding> findings = matrixFindings(report.matrix);
+    const auto at = [](const std::vector<std::int32_t>& channels, std::int32_t channel) {
+        return static_cast<double>(std::find(channels.begin(), channels.end(), channel) -
+                                   channels.begin());
+    };
+    const double gridBottom = kHeader + kCellHeight * static_cast<double>(outputs.size());
+    const double width =
+        std::max(kLabelWidth + kCellWidth * static_cast<double>(inputs.size()) + 20, 640.0);
+    const double height = gridBottom + 60 + 20 * static_cast<double>(findings.size());
+    const char* method =
+        report.matrix.empty() ? "" : methodName(report.matrix.front().result.method);
+
+    std::string svg =
+        formatted("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                  "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"12\">\n"
+                  "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n",
+                  width, height, width, height);
+    svg += "<text x=\"10\" y=\"22\" font-size=\"15\">" +
+           escaped(formatted("Channel matrix (%s): ", method) + report.driver) + "</text>\n";
+    svg += formatted("<text x=\"10\" y=\"%.0f\">outputs down, inputs across; latency in "
+                     "samples</text>\n",
+                     kHeader - 30);
+    for (const std::int32_t input : inputs) {
+        svg += formatted("<text class=\"input\" x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">",
+                         kLabelWidth + kCellWidth * (at(inputs, input) + 0.5), kHeader - 8) +
+               escaped("in " + channelLabel(input, report.inputNames)) + "</text>\n";
+    }
+    for (const std::int32_t output : outputs) {
+        svg += formatted("<text class=\"output\" x=\"10\" y=\"%.1f\">",
+                         kHeader + kCellHeight * (at(outputs, output) + 0.5) + 4) +
+               escaped("out " + channelLabel(output, report.outputNames)) + "</text>\n";
+    }
+    for (const MatrixCell& cell : report.matrix) {
+        const MeasurementResult& result = cell.result;
+        const double x = kLabelWidth + kCellWidth * at(inputs, cell.input);
+        const double y = kHeader + kCellHeight * at(outputs, cell.output);
+        const bool named = namedByFinding(cell, findings);
+        const std::string latency = pairLatencyText(result);
+        svg += formatted("<rect class=\"pair\" data-output=\"%d\" data-input=\"%d\" "
+                         "data-verdict=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
+                         "height=\"%.1f\" fill=\"%s\" stroke=\"%s\" stroke-width=\"%d\"/>\n",
+                         static_cast<int>(cell.output), static_cast<int>(cell.input),
+                         verdictName(result.verdict.verdict), x + 1, y + 1, kCellWidth - 2,
+                         kCellHeight - 2, cellColour(result), named ? "#d62728" : "white",
+                         named ? 3 : 1);
+        svg += formatted("<text class=\"latency\" x=\"%.1f\" y=\"%.1f\" "
+                         "text-anchor=\"middle\" font-size=\"14\">%s</text>\n",
+                         x + kCellWidth / 2, y + kCellHeight / 2, latency.c_str());
+        if (result.latencySamples) {
+            svg += formatted(
+                "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" "
+                "fill=\"#555555\">%.2f ms%s</text>\n",
+                x + kCellWidth / 2, y + kCellHeight / 2 + 15, result.latencyMs().value_or(0),
+                result.correlation && result.correlation->polarity < 0 ? ", inverted" : "");
+        }
+    }
+    svg += formatted("<text x=\"10\" y=\"%.0f\">green: verified, amber: doubtful, red: no "
+                     "result, grey: no path; outlined: named below</text>\n",
+                     gridBottom + 25);
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+        svg += formatted("<text class=\"finding\" x=\"10\" y=\"%.0f\">",
+                         gridBottom + 50 + 20 * static_cast<double>(i)) +
+               escaped(matrixFindingText(findings[i], report)) + "</text>\n";
+    }
+    return svg + "</svg>\n";
 }

@@ -14,3 +14,8 @@ std::string onsetPlot(const MeasurementResult& result, const Recording& recordin
 // Latency in ms against buffer size, one colour per rate: the measured latency, what the driver
 // reports (input plus output), and the fit of each rate.
 std::string sweepPlot(const Report& report);
+
+// A channel matrix as a grid, outputs down and inputs across: each pair coloured by its verdict
+// (grey where no path returned) with its latency written in, the pairs a finding names outlined,
+// and the findings listed under the grid.
+std::string matrixPlot(const Report& report);

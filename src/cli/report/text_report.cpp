@@ -1,6 +1,7 @@
 #include "cli/report/text_report.h"
 
 #include "cli/report/latency_states.h"
+#include "cli/report/matrix_findings.h"
 #include "cli/report/stats.h"
 #include "cli/report/sweep_fit.h"
 #include "cli/result_text.h"
@@ -14,21 +15,25 @@ std::string summaryLine(const std::string& of, const char* unit, const Summary& 
                      decimals, s.mean, decimals, s.standardDeviation);
 }
 
-// Each result, with the driver's latencies and the input once and again whenever they change.
+// Each result, with the driver's latencies and the channels once and again whenever they change.
 std::string runsText(const Report& report) {
     std::string text;
     const MeasurementResult* lastShown = nullptr;
+    std::string lastChannels;
     for (const MeasurementResult& run : report.measurements) {
+        std::string channels = channelsText(run, report);
         const bool showReported =
             run.latencySamples &&
             (!lastShown || lastShown->reportedInputLatency != run.reportedInputLatency ||
              lastShown->reportedOutputLatency != run.reportedOutputLatency ||
-             inputChannel(*lastShown) != inputChannel(run));
-        for (const std::string& line : resultLines(run, {showReported, report.jackPorts})) {
+             channels != lastChannels);
+        for (const std::string& line :
+             resultLines(run, {showReported, report.jackPorts, channels})) {
             text += line + "\n";
         }
         if (showReported) {
             lastShown = &run;
+            lastChannels = std::move(channels);
         }
     }
     return text;
@@ -64,6 +69,56 @@ std::string sweepText(const std::vector<MeasurementResult>& cells) {
         text += formatted("No fit at %.0f Hz: it takes two buffer sizes verified, and %d %s\n",
                           missing.sampleRate, missing.verifiedSizes,
                           missing.verifiedSizes == 1 ? "was" : "were");
+    }
+    return text;
+}
+
+// A cell's latency, or why there is none, in a column of its own.
+std::string cellText(const MatrixCell& cell) {
+    const MeasurementResult& result = cell.result;
+    const bool doubtful = result.latencySamples && !result.verdict.verified();
+    return pairLatencyText(result) + (doubtful ? "?" : "");
+}
+
+// A pair's level: the correlation's gain, or how far the pulse rose over the threshold.
+std::string levelText(const MeasurementResult& result) {
+    if (result.correlation && result.correlation->loopFound) {
+        return formatted("level %.1f dB, polarity %s", result.correlation->levelDb,
+                         result.correlation->polarity < 0 ? "inverted" : "normal");
+    }
+    if (result.threshold) {
+        return formatted("%.1f dB over the threshold", result.threshold->marginDb);
+    }
+    return "";
+}
+
+std::string matrixText(const Report& report) {
+    const std::vector<MatrixCell>& cells = report.matrix;
+    const std::vector<std::int32_t> inputs = matrixInputs(cells);
+    std::string text =
+        formatted("Channel matrix (%s): latency in samples, outputs down, inputs "
+                  "across; ? doubtful\n%-10s",
+                  cells.empty() ? "" : methodName(cells.front().result.method), "out \\ in");
+    for (const std::int32_t input : inputs) {
+        text += formatted("%10d", static_cast<int>(input));
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i == 0 || cells[i - 1].output != cells[i].output) {
+            text += formatted("\n%-10d", static_cast<int>(cells[i].output));
+        }
+        text += formatted("%10s", cellText(cells[i]).c_str());
+    }
+    text += "\n";
+    for (const MatrixCell& cell : cells) {
+        if (cell.result.latencySamples) {
+            text += "output " + channelLabel(cell.output, report.outputNames) + " -> input " +
+                    channelLabel(cell.input, report.inputNames) + ": " + cellText(cell) +
+                    formatted(" samples / %.2f ms, ", cell.result.latencyMs().value_or(0)) +
+                    levelText(cell.result) + ", " + verdictWord(cell.result.verdict.verdict) + "\n";
+        }
+    }
+    for (const MatrixFinding& finding : matrixFindings(cells)) {
+        text += "Finding: " + matrixFindingText(finding, report) + "\n";
     }
     return text;
 }
@@ -113,14 +168,19 @@ std::string textReport(const Report& report) {
     case RunKind::Sweep:
         text = sweepText(report.measurements);
         break;
+    case RunKind::Matrix:
+        text = matrixText(report);
+        break;
     }
     if (report.xruns) {
         text += formatted("JACK xruns during the measurements: %llu\n",
                           static_cast<unsigned long long>(*report.xruns));
     }
     if (report.failure) {
-        text += formatted("Ended after %zu of %zu measurements: %s\n", report.measurements.size(),
-                          report.planned, report.failure->message.c_str());
+        const std::size_t made =
+            report.kind == RunKind::Matrix ? report.matrix.size() : report.measurements.size();
+        text += formatted("Ended after %zu of %zu measurements: %s\n", made, report.planned,
+                          report.failure->message.c_str());
     }
     return text;
 }
