@@ -113,13 +113,13 @@ TEST(RealTimeCallback, ChosenChannelsAllocateNothingAndTheResultNamesThem) {
     HandSession hand(8, 8, 64, 48000, ASIOSTInt32LSB, {{5, 2}, {6}});
     ASSERT_EQ(hand.session->arm(), ArmRefusal::None);
     for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
+        EXPECT_EQ(allocationsDuring([k] { BufferSwitchCallback(k % 2, ASIOTrue); }), 0) << k;
     }
     writePulse(hand.driver.half(1, 0), 64, layoutOf(ASIOSTInt32LSB)); // the second chosen input
-    EXPECT_EQ(allocationsDuring(BufferSwitchCallback, 0), 0);
+    EXPECT_EQ(allocationsDuring([] { BufferSwitchCallback(0, ASIOTrue); }), 0);
     std::memset(hand.driver.half(1, 0), 0, hand.driver.memory[2].size());
     for (int k = 1; k < 8 && hand.session->measurement().armed(); ++k) {
-        EXPECT_EQ(allocationsDuring(BufferSwitchCallback, k % 2), 0) << k;
+        EXPECT_EQ(allocationsDuring([k] { BufferSwitchCallback(k % 2, ASIOTrue); }), 0) << k;
     }
     const std::optional<MeasurementResult> found = hand.session->collectResult();
     ASSERT_TRUE(found);
