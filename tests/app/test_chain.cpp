@@ -137,22 +137,6 @@ TEST_F(Chain, DriverFailuresAreShownAndQuittingAsksNothingMore) {
     }
 }
 
-TEST_F(Chain, ADriverThatCannotBeOpenedIsReleasedAndCanBePickedAgain) {
-    simulate("init=0");
-    createDialog();
-    ASSERT_TRUE(headless::Select(*dlg, ctl::kDriverList, 1)); // "--- Select Driver ---"
-    ASSERT_TRUE(headless::Select(*dlg, ctl::kDriverList, 0));
-    EXPECT_EQ(log->entries(), (Texts{"init", "Release"}));
-    EXPECT_EQ(messageBoxTexts(),
-              (Texts{"Error instantiating ASIO driver", "Error instantiating ASIO driver"}));
-    EXPECT_EQ(text(ctl::kStatus), "Initializing ASIO driver...");
-    EXPECT_EQ(dlg->m_driverIndex, -1);
-    settings.initResult = ASIOTrue;
-    ASSERT_TRUE(headless::Select(*dlg, ctl::kDriverList, 0));
-    EXPECT_EQ(dlg->m_driverIndex, 0);
-    EXPECT_FALSE(headless::Select(*dlg, ctl::kDriverList, 0)); // no more picks once open
-}
-
 TEST_F(Chain, ARateChangeTakesEffectBeforeItsNoticeIsShown) {
     simulate("ratechange_at=1,ratechange_to=44100,delay=2000");
     openDriver();

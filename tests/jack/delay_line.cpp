@@ -2,13 +2,10 @@
 // --physical LC LP its ports are flagged physical and terminal and declare a capture latency of
 // LC (out) and a playback latency of LP (in), so that it stands in for an interface's ports.
 //
-// While it runs it loses periods and changes its delay on request, as real loops do, from the
-// next period on: with --drop P each SIGUSR1 loses P periods of what is in flight (all of it, if
-// less), which comes out that much early with silence behind it, and what enters next keeps the
-// delay; with --swap D each SIGUSR2 swaps the delay between N and D (a longer one reaching back
-// to silence, never to what has left).
+// With --swap D each SIGUSR2 swaps the delay between N and D from the next period on, as a loop
+// re-patched while it runs would (a longer one reaching back to silence, never to what has left).
 //
-//   delay_line NAME N [--physical LC LP] [--drop P] [--swap D]
+//   delay_line NAME N [--physical LC LP] [--swap D]
 //
 // Prints "ready" once its ports can be connected; ends on SIGTERM or SIGINT, or when the server
 // shuts down. Several delay lines, each its own process, run side by side on one server.
@@ -29,7 +26,6 @@
 namespace {
 
 sem_t g_done;
-std::atomic<int> g_dropsAsked{0};
 std::atomic<int> g_swapsAsked{0};
 
 struct DelayLine {
@@ -39,22 +35,11 @@ struct DelayLine {
     std::size_t next = 0;
     std::size_t delay = 0;
     std::size_t other = 0; // the delay a swap takes
-    std::size_t dropPeriods = 0;
     jack_latency_range_t captureLatency{0, 0};
     jack_latency_range_t playbackLatency{0, 0};
 
     // The sample written `age` samples before the one written next.
     float& at(std::size_t age) { return ring[(next + ring.size() - age) % ring.size()]; }
-
-    void drop(std::size_t lost) {
-        lost = std::min(lost, delay);
-        for (std::size_t age = delay; age > lost; --age) {
-            at(age) = at(age - lost);
-        }
-        for (std::size_t age = 1; age <= lost; ++age) {
-            at(age) = 0.0f;
-        }
-    }
 
     void swap() {
         for (std::size_t age = delay + 1; age <= other; ++age) {
@@ -66,9 +51,6 @@ struct DelayLine {
 
 int process(jack_nframes_t frames, void* arg) {
     auto& line = *static_cast<DelayLine*>(arg);
-    for (int n = g_dropsAsked.exchange(0); n > 0; --n) {
-        line.drop(line.dropPeriods * frames);
-    }
     for (int n = g_swapsAsked.exchange(0); n > 0; --n) {
         line.swap();
     }
@@ -92,7 +74,7 @@ void declareLatency(jack_latency_callback_mode_t mode, void* arg) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: delay_line NAME N [--physical LC LP] [--drop P] [--swap D]\n");
+    std::fprintf(stderr, "usage: delay_line NAME N [--physical LC LP] [--swap D]\n");
     return 2;
 }
 
@@ -113,8 +95,6 @@ int main(int argc, char** argv) {
             const auto playback = static_cast<jack_nframes_t>(std::strtoul(argv[++i], nullptr, 10));
             line.captureLatency = {capture, capture};
             line.playbackLatency = {playback, playback};
-        } else if (option == "--drop" && i + 1 < argc) {
-            line.dropPeriods = std::strtoul(argv[++i], nullptr, 10);
         } else if (option == "--swap" && i + 1 < argc) {
             line.other = std::strtoul(argv[++i], nullptr, 10);
         } else {
@@ -126,15 +106,13 @@ int main(int argc, char** argv) {
     sem_init(&g_done, 0, 0);
     struct sigaction action {};
     action.sa_handler = [](int signal) {
-        if (signal == SIGUSR1) {
-            ++g_dropsAsked;
-        } else if (signal == SIGUSR2) {
+        if (signal == SIGUSR2) {
             ++g_swapsAsked;
         } else {
             sem_post(&g_done);
         }
     };
-    for (const int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR2}) {
         sigaction(signal, &action, nullptr);
     }
 

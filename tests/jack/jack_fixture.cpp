@@ -98,9 +98,8 @@ bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) 
     return true;
 }
 
-bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds limit,
-                          bool onError) const {
-    return within(limit, [&] { return (onError ? err() : out()).find(text) != std::string::npos; });
+bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
+    return within(limit, [&] { return out().find(text) != std::string::npos; });
 }
 
 std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
@@ -225,11 +224,7 @@ std::optional<double> latestJackDelayReading(const std::string& output) {
         if (frames == std::string::npos) {
             continue;
         }
-        std::string number = line.substr(0, frames);
-        if (const std::size_t inverted = number.find("Inv"); inverted != std::string::npos) {
-            number.erase(0, inverted + 3);
-        }
-        latest = std::strtod(number.c_str(), nullptr);
+        latest = std::strtod(line.substr(0, frames).c_str(), nullptr);
     }
     return latest;
 }

@@ -27,9 +27,8 @@ public:
 
     std::string out() const;
     std::string err() const;
-    // Whether `text` appears on standard output (or error) before `limit` has passed.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit,
-                       bool onError = false) const;
+    // Whether `text` appears on standard output before `limit` has passed.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit) const;
     // The exit code, or nothing while it still runs after `limit`.
     std::optional<int> waitExit(std::chrono::milliseconds limit);
     // To the program itself, not its `timeout`.
@@ -93,7 +92,7 @@ public:
     DelayLine(const std::string& name, int delay, const std::vector<std::string>& options = {});
     // Whether its ports can be connected (within a few seconds).
     bool ready() const;
-    // SIGUSR1 loses periods, SIGUSR2 swaps its delay.
+    // SIGUSR2 swaps its delay.
     void signal(int number) const { m_child.signal(number); }
 
 private:
@@ -110,5 +109,6 @@ long numberAfter(const std::string& text, const std::string& label);
 inline long measuredSamples(const std::string& cliOutput) {
     return numberAfter(cliOutput, "Measurement results: ");
 }
-// jack_delay's latest reading in frames; nothing before the first.
+// jack_delay's latest reading in frames, of a loop that keeps its polarity; nothing before the
+// first.
 std::optional<double> latestJackDelayReading(const std::string& output);

@@ -31,7 +31,7 @@ HKEY toHkey(RegKey key) {
     return reinterpret_cast<HKEY>(key);
 }
 
-// tests/windows/abi_layout_checks.cpp holds the layout checks that make this copy sound.
+// windows_layouts.cpp holds the layout checks that make this copy sound.
 CLSID toClsid(const ComGuid& id) {
     static_assert(sizeof(ComGuid) == sizeof(CLSID));
     CLSID converted;

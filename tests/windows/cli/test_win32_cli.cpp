@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "drivers/sim/loopback_sim.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 namespace {
 
 using Json = nlohmann::json;
+
+const std::string kDriverKey = "HKLM\\SOFTWARE\\ASIO\\Tarvelo Loopback Simulator";
 
 std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -43,14 +46,15 @@ protected:
         EXPECT_EQ(run("regsvr32.exe /u /s " + quoted(windowsPath(TARVELO_SIM_DLL))).exitCode, 0);
     }
 
-    // The simulator's settings, the way its users are told to write them.
-    void simulate(const std::string& settings) {
-        ASSERT_EQ(run("reg.exe add \"HKLM\\SOFTWARE\\ASIO\\Tarvelo Loopback Simulator\" /v "
-                      "Settings /d " +
-                      quoted(settings) + " /f")
+    // A value of the simulator's driver key (`key`, or a copy of it), as its users are told to
+    // set its settings.
+    void setValue(const std::string& name, const std::string& data,
+                  const std::string& key = kDriverKey) {
+        ASSERT_EQ(run("reg.exe add " + quoted(key) + " /v " + name + " /d " + quoted(data) + " /f")
                       .exitCode,
                   0);
     }
+    void simulate(const std::string& settings) { setValue("Settings", settings); }
 
     // Where the program is asked to write; emptied for each test.
     static std::filesystem::path files() { return logs() / "files"; }
@@ -110,20 +114,22 @@ TEST_F(InstalledCli, RepeatsWriteJsonAWavAndAPlotOfTheOnset) {
               2);
 }
 
-TEST_F(InstalledCli, ASweepFitsTheLoopDelayAndTwoBuffersPerRate) {
-    simulate("pace=freewheel,delay=40");
-    const ProgramRun run = cli("--sweep --sweep-rates 44100,96000 --sweep-sizes 64,512 -f json -q "
-                               "--plot " +
-                               file("sweep.svg"));
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const Json report = Json::parse(run.out);
-    EXPECT_EQ(report["measurements"].size(), 2u * 2u);
-    ASSERT_EQ(report["fits"].size(), 2u);
-    for (const Json& fit : report["fits"]) {
-        EXPECT_EQ(fit["fixed"]["samples"], 40);
-        EXPECT_EQ(fit["perBuffer"], 2);
-    }
-    EXPECT_NE(slurp(file("sweep.svg")).find("class=\"fit\""), std::string::npos);
+// A driver that crashes as COM unloads it leaves the exit code as the run decided it; a part of a
+// name finds one driver, or names every driver it matches.
+TEST_F(InstalledCli, TheExitCodeSurvivesADriverCrashingAsItIsUnloadedAndNamesMatchInPart) {
+    setValue("CrashOnUnload", "1");
+    EXPECT_EQ(cli("--quiet").exitCode, 0);
+    setValue("CLSID", kLoopbackSimClassIdText, kDriverKey + " 2");
+    setValue("Description", "Tarvelo Loopback Simulator 2", kDriverKey + " 2");
+    const ProgramRun several = cli("--driver loopback");
+    EXPECT_EQ(several.exitCode, 2);
+    EXPECT_NE(several.err.find("'loopback' matches several drivers: 0 \"Tarvelo Loopback "
+                               "Simulator\" 1 \"Tarvelo Loopback Simulator 2\""),
+              std::string::npos)
+        << several.err;
+    const ProgramRun second = cli("--driver \"simulator 2\" --quiet");
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    run("reg.exe delete " + quoted(kDriverKey + " 2") + " /f");
 }
 
 // With no driver installed, tarvelo-cli says so rather than naming a driver the user never

@@ -29,6 +29,8 @@ const std::string kDriverKey = std::string("SOFTWARE\\ASIO\\") + kLoopbackSimNam
 const std::string kSelectDriver = "--- Select Driver ---";
 const std::string kOpenError = "Error instantiating ASIO driver";
 const std::string kInitializing = "Initializing ASIO driver...";
+const std::string kReady =
+    "Please set corresponding driver options\r\nand click 'Measure!' to measure the latency";
 
 std::string registerSim(const char* options) {
     return "regsvr32.exe " + std::string(options) + " " + quoted(windowsPath(TARVELO_SIM_DLL));
@@ -80,14 +82,6 @@ protected:
         return list && list->selected >= 0 ? list->items[static_cast<std::size_t>(list->selected)]
                                            : "<none>";
     }
-    int itemIndex(int listId, const std::string& item) const {
-        const auto list = ui::comboContents(control(listId));
-        if (!list) {
-            return -1;
-        }
-        const auto found = std::find(list->items.begin(), list->items.end(), item);
-        return found == list->items.end() ? -1 : static_cast<int>(found - list->items.begin());
-    }
 
     // A user's click: only on a button that is visible and enabled.
     static void click(HWND dialog, int id) {
@@ -98,7 +92,11 @@ protected:
     }
     void pick(int listId, const std::string& item) const {
         ASSERT_TRUE(IsWindowEnabled(control(listId))) << "list " << listId;
-        ASSERT_TRUE(ui::postPick(m_main, listId, itemIndex(listId, item))) << item;
+        const auto list = ui::comboContents(control(listId));
+        ASSERT_TRUE(list);
+        const auto found = std::find(list->items.begin(), list->items.end(), item);
+        ASSERT_NE(found, list->items.end()) << item;
+        ASSERT_TRUE(ui::postPick(m_main, listId, static_cast<int>(found - list->items.begin())));
     }
     HWND awaitDialog(const std::string& caption, const std::function<bool(HWND)>& accept) const {
         HWND dialog = nullptr;
@@ -185,9 +183,7 @@ TEST_F(TarveloSession, MeasuresWithTheSimulatorAndShowsTheInstructions) {
     EXPECT_FALSE(IsWindowEnabled(control(ctl::kDriverList)));
     ASSERT_TRUE(PostMessageA(panel, WM_COMMAND, IDOK, 0));
 
-    const std::string ready =
-        "Please set corresponding driver options\r\nand click 'Measure!' to measure the latency";
-    EXPECT_EQ(awaitText(ctl::kStatus, ready), ready);
+    EXPECT_EQ(awaitText(ctl::kStatus, kReady), kReady);
     EXPECT_EQ(selectedItem(ctl::kSampleRateList), "48000 Hz");
     EXPECT_EQ(selectedItem(ctl::kBufferSizeList), "256 samples (5.33ms)");
     EXPECT_EQ(textOf(control(ctl::kInputsField)), "2");
@@ -204,7 +200,7 @@ TEST_F(TarveloSession, MeasuresWithTheSimulatorAndShowsTheInstructions) {
     ASSERT_NO_FATAL_FAILURE(quit());
 }
 
-TEST_F(TarveloSession, ReportsDriversThatCannotBeOpened) {
+TEST_F(TarveloSession, ReportsDriversThatCannotBeOpenedAndOpensThemOnceTheyCan) {
     ASSERT_NO_FATAL_FAILURE(setDriverValue("Settings", "init=0"));
     ASSERT_NO_FATAL_FAILURE(startProgram());
     for (const std::string& driver : {std::string(kLoopbackSimName), kSelectDriver}) {
@@ -213,6 +209,10 @@ TEST_F(TarveloSession, ReportsDriversThatCannotBeOpened) {
         ASSERT_NO_FATAL_FAILURE(dismissOpenError());
         EXPECT_EQ(textOf(control(ctl::kStatus)), kInitializing);
     }
+    // The failed opens left nothing open: the same pick opens the driver once it can be opened.
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey.c_str(), "Settings");
+    ASSERT_NO_FATAL_FAILURE(pick(ctl::kDriverList, kLoopbackSimName));
+    EXPECT_EQ(awaitText(ctl::kStatus, kReady), kReady);
     ASSERT_NO_FATAL_FAILURE(quit());
 }
 

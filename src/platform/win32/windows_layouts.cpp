@@ -1,4 +1,4 @@
-// Compile-time checks, built into both Windows flavours, that the driver boundary of
+// Compile-time checks, made as both Windows flavours compile, that the driver boundary of
 // asio/asio.h and the platform port agree with the Windows declarations they stand in for:
 // record layouts as drivers built by other compilers see them, and the calling conventions.
 
