@@ -297,40 +297,6 @@ TEST_F(Cli, ASweepRecoversTheLoopDelayAndDoubleBufferingAtEveryRate) {
     }
 }
 
-TEST_F(Cli, RepeatsReportEveryRunAndTheirStatisticsInEachFormat) {
-    const std::string setup = " --rate 44100 --buffer-size 128 --sim pace=freewheel -q";
-    const double latency = 2 * 128 + 32;
-
-    const Json json = Json::parse(cli("--repeat 3 --format json" + setup).out);
-    ASSERT_EQ(json["measurements"].size(), 3u);
-    for (const Json& run : json["measurements"]) {
-        EXPECT_EQ(run["sampleRate"], 44100.0);
-        EXPECT_EQ(run["bufferSize"], 128);
-        EXPECT_EQ(run["latency"]["samples"], latency);
-        EXPECT_DOUBLE_EQ(run["latency"]["ms"].get<double>(), latency * 1000 / 44100);
-    }
-    ASSERT_EQ(json["statistics"].size(), 1u);
-    const Json& stats = json["statistics"][0];
-    EXPECT_EQ(stats["runs"], 3);
-    EXPECT_EQ(stats["verified"], 3);
-    for (const char* figure : {"min", "median", "max", "mean"}) {
-        EXPECT_EQ(stats["samples"][figure], latency) << figure;
-    }
-    EXPECT_EQ(stats["samples"]["standardDeviation"], 0.0);
-
-    // CSV has a header and one row per run.
-    const CliRun csv = cli("--count 4 --format csv" + setup);
-    EXPECT_EQ(csv.exitCode, 0);
-    EXPECT_EQ(count(csv.out, "\n"), 1 + 4) << csv.out;
-    EXPECT_EQ(count(csv.out, ",128,288,"), 4) << csv.out;
-
-    const CliRun text = cli("--repeat 2" + setup);
-    EXPECT_EQ(text.out.rfind("Measurement results: 288 samples / 6.53 ms\n", 0), 0u) << text.out;
-    EXPECT_NE(text.out.find("Statistics of 2 verified measurements (samples): min 288.00"),
-              std::string::npos)
-        << text.out;
-}
-
 TEST_F(Cli, TheWavHoldsTheStimulusAndEveryInputOnOneTimeline) {
     const CliRun run = cli("--format json -q --wav " + file("loop.wav").string() +
                            " --buffer-size 64 --sim pace=freewheel,inputs=3,delay=77");
