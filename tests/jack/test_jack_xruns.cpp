@@ -19,6 +19,10 @@ constexpr int kRate = 48000;
 constexpr int kLoopDelay = 3000;
 
 TEST(JackXruns, PeriodsTheServerLosesDuringARunAreNeverVerifiedAsALatency) {
+#if defined(__SANITIZE_THREAD__)
+    // A client slowed that much cannot keep up with a server that stops and starts again.
+    GTEST_SKIP() << "not under the thread sanitizer";
+#endif
     JackServer server(kPeriod, kRate, 0, false);
     DelayLine line("dl", kLoopDelay);
     ASSERT_TRUE(line.ready());
